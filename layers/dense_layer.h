@@ -1,0 +1,28 @@
+// Dense sigmoid layer: every input element linked to every output neuron,
+// no bias, logistic sigmoid. One GradientCell per neuron, shared by all of
+// that neuron's weights.
+#pragma once
+
+#include <vector>
+
+#include "layers/layer.h"
+
+namespace tavelin {
+
+struct DenseLayer : Layer {
+    std::vector<float> sums;               // pre-activation sums of the last forward
+    Tensor weights;                        // n x output_count x 1; weights(m, o) at m + o*n
+    std::vector<GradientCell> gradients;  // one per output neuron
+
+    // Draws n * output_count values from rand(), n = in.x * in.y * in.z.
+    DenseLayer(Shape in_size, int32_t output_count);
+};
+
+// 1 / (exp(-sum) + 1), exp in double, everything else in float.
+float sigmoid(float sum);
+
+void forward_dense(DenseLayer& layer);
+void backward_dense(DenseLayer& layer, const Tensor& next);
+void update_dense(DenseLayer& layer);
+
+}  // namespace tavelin

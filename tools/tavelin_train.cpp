@@ -1,0 +1,176 @@
+// tavelin-train: the window program's training, without the window, then
+// an evaluation on the held-out test set.
+//
+//   tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE]
+//
+// Exit status: 0 done, 1 unusable data, 2 bad arguments.
+#include <chrono>
+#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+#include "training/network.h"
+#include "training/recognize.h"
+
+using namespace tavelin;
+
+namespace {
+
+struct Options {
+    std::string data_dir = "data";
+    std::string test_dir;  // empty: the data directory
+    bool test_dir_given = false;
+    int32_t min_steps = 100000;
+    std::string predictions;
+};
+
+const char usage[] =
+    "usage: tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE]\n"
+    "  --data DIR          training files DIR/train-images.idx3-ubyte and\n"
+    "                      DIR/train-labels.idx1-ubyte (default: data)\n"
+    "  --test DIR          test files DIR/t10k-images.idx3-ubyte and\n"
+    "                      DIR/t10k-labels.idx1-ubyte (default: the --data DIR)\n"
+    "  --min-steps N       train whole passes until at least N steps (default 100000)\n"
+    "  --predictions FILE  write index,label,predicted,confidence for every test image\n";
+
+// Returns 0 when the arguments are usable, else prints why and returns 2.
+int parse_options(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(usage, stdout);
+            std::exit(0);
+        }
+        const bool takes_value =
+            arg == "--data" || arg == "--test" || arg == "--min-steps" || arg == "--predictions";
+        if (!takes_value) {
+            std::fprintf(stderr, "tavelin-train: unknown argument '%s'\n%s", arg.c_str(), usage);
+            return 2;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "tavelin-train: %s needs a value\n%s", arg.c_str(), usage);
+            return 2;
+        }
+        const std::string value = argv[++i];
+        if (arg == "--data") {
+            o.data_dir = value;
+        } else if (arg == "--test") {
+            o.test_dir = value;
+            o.test_dir_given = true;
+        } else if (arg == "--predictions") {
+            o.predictions = value;
+        } else {
+            char* end = nullptr;
+            errno = 0;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 2000000000L) {
+                std::fprintf(stderr, "tavelin-train: --min-steps wants a whole number from 1 to 2000000000, not '%s'\n",
+                             value.c_str());
+                return 2;
+            }
+            o.min_steps = int32_t(n);
+        }
+    }
+    if (o.test_dir.empty()) o.test_dir = o.data_dir;
+    return 0;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+struct Evaluation {
+    int32_t confusion[digit_count][digit_count] = {};
+    int32_t correct = 0;
+    int32_t no_digit = 0;       // recognize gave -1
+    int32_t bad_labels = 0;     // label above 9: counted as wrong, not in the matrix
+};
+
+void print_evaluation(const Evaluation& ev, int32_t count) {
+    std::printf("accuracy: %.2f%% (%d of %d)\n", count ? 100.0 * ev.correct / count : 0.0, ev.correct,
+                count);
+    std::printf("no digit (-1): %d\n", ev.no_digit);
+    if (ev.bad_labels) std::printf("labels above 9: %d\n", ev.bad_labels);
+    std::printf("confusion matrix (rows: true label, columns: recognised digit):\n      ");
+    for (int32_t p = 0; p < digit_count; p++) std::printf("%6d", p);
+    std::printf("\n");
+    for (int32_t t = 0; t < digit_count; t++) {
+        std::printf("%6d", t);
+        for (int32_t p = 0; p < digit_count; p++) std::printf("%6d", ev.confusion[t][p]);
+        std::printf("\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (int status = parse_options(argc, argv, o)) return status;
+
+    FILE* predictions = nullptr;
+    if (!o.predictions.empty()) {
+        predictions = std::fopen(o.predictions.c_str(), "w");
+        if (!predictions) {
+            std::fprintf(stderr, "tavelin-train: %s: cannot write predictions: %s\n", o.predictions.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+
+    const std::string train_images = o.data_dir + "/train-images.idx3-ubyte";
+    const std::string train_labels = o.data_dir + "/train-labels.idx1-ubyte";
+    std::vector<Sample> samples = load_samples(train_images.c_str(), train_labels.c_str());
+    if (samples.empty()) {
+        std::fprintf(stderr, "tavelin-train: no training samples in %s\n", o.data_dir.c_str());
+        if (predictions) std::fclose(predictions);
+        return 1;
+    }
+    std::fprintf(stderr, "training on %zu samples from %s\n", samples.size(), train_images.c_str());
+
+    Network network;
+    build_network(network, samples[0].image.shape());
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t steps = train_on_samples(network, samples, o.min_steps);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    samples.clear();
+    std::printf("training: %d steps in %.3f s, %.0f steps per second\n", steps, seconds,
+                seconds > 0 ? steps / seconds : 0.0);
+
+    const std::string test_images = o.test_dir + "/t10k-images.idx3-ubyte";
+    const std::string test_labels = o.test_dir + "/t10k-labels.idx1-ubyte";
+    if (!o.test_dir_given && !exists(test_images) && !exists(test_labels)) {
+        std::printf("no test set in %s: skipping the evaluation\n", o.test_dir.c_str());
+        if (predictions) std::fclose(predictions);
+        return 0;
+    }
+    LabeledImages test;
+    if (!read_labeled_images(test_images.c_str(), test_labels.c_str(), "test", test)) {
+        if (predictions) std::fclose(predictions);
+        return 1;
+    }
+
+    Evaluation ev;
+    if (predictions) std::fprintf(predictions, "index,label,predicted,confidence\n");
+    for (int32_t k = 0; k < test.count; k++) {
+        const int32_t label = test.label(k);
+        const int32_t digit = recognize(network, test.image(k));
+        if (digit < 0) ev.no_digit++;
+        if (label >= digit_count) ev.bad_labels++;
+        else if (digit >= 0) ev.confusion[label][digit]++;
+        if (digit == label) ev.correct++;
+        if (predictions)
+            std::fprintf(predictions, "%d,%d,%d,%.6f\n", k, label, digit,
+                         digit < 0 ? 0.0 : double(confidences[digit]));
+    }
+    std::printf("test: %d images from %s\n", test.count, test_images.c_str());
+    print_evaluation(ev, test.count);
+    if (predictions && std::fclose(predictions) != 0) {
+        std::fprintf(stderr, "tavelin-train: %s: writing predictions failed\n", o.predictions.c_str());
+        return 1;
+    }
+    return 0;
+}

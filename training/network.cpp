@@ -1,0 +1,75 @@
+#include "training/network.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "layers/conv_layer.h"
+#include "layers/dense_layer.h"
+#include "layers/maxpool_layer.h"
+#include "layers/relu_layer.h"
+
+namespace tavelin {
+
+void build_network(Network& network, Shape input_shape) {
+    // The convolution draws its 200 start weights from rand() before the
+    // dense layer draws its own: the order fixes every run's start weights.
+    auto* conv = new ConvLayer(1, 5, 8, input_shape);
+    auto* relu = new ReluLayer(conv->output.shape());
+    auto* pool = new MaxPoolLayer(2, 2, relu->output.shape());
+    auto* dense = new DenseLayer(pool->output.shape(), 10);
+    network.push_back(conv);
+    network.push_back(relu);
+    network.push_back(pool);
+    network.push_back(dense);
+}
+
+float train_step(Network& network, const Tensor& image, const Tensor& target) {
+    const size_t n = network.size();
+    for (size_t i = 0; i < n; i++) forward(*network[i], i == 0 ? image : network[i - 1]->output);
+
+    const Tensor g = difference(network[n - 1]->output, target);
+    for (size_t i = n; i-- > 0;) backward(*network[i], i == n - 1 ? g : network[i + 1]->input_grads);
+    for (size_t i = 0; i < n; i++) apply_gradients(*network[i]);
+
+    // Only the elements the target marks (above 0.5; exactly 0.5 is not)
+    // count: with a one-hot target, that is the true label's output.
+    float sum = 0.0f;
+    for (int32_t k = 0; k < g.count(); k++)
+        if (target[k] > 0.5f) sum = sum + std::fabs(g[k]);
+    return sum * 100.0f;
+}
+
+int32_t train_on_samples(Network& network, const std::vector<Sample>& samples, int32_t min_steps) {
+    int32_t steps = 0;
+    float total_error = 0.0f;
+    if (samples.empty()) return 0;
+    // The bound is only looked at between passes: training always ends on
+    // the last sample of a pass.
+    do {
+        for (const Sample& sample : samples) {
+            const float e = train_step(network, sample.image, sample.target);
+            steps = steps + 1;
+            total_error = total_error + e;
+            if (steps % 1000 == 0) {
+                const float average = total_error / float(steps);
+                std::printf("case %d err=%f\n", steps, double(average));
+            }
+        }
+    } while (steps < min_steps);
+    std::fflush(stdout);
+    return steps;
+}
+
+int train_network(Network& network, const TrainingConfig& config) {
+    std::vector<Sample> samples = load_samples(config.image_path.c_str(), config.label_path.c_str());
+    if (samples.empty()) {
+        std::fprintf(stderr, "%s: no training samples; the network stays untrained\n",
+                     config.image_path.c_str());
+        return 0;
+    }
+    build_network(network, samples[0].image.shape());
+    train_on_samples(network, samples, config.min_steps);
+    return 0;
+}
+
+}  // namespace tavelin

@@ -1,0 +1,73 @@
+// Reading the training set: two IDX files, images and labels, turned into
+// one Sample per image in file order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/tensor.h"
+
+namespace tavelin {
+
+inline const char* const default_image_path = "data/train-images.idx3-ubyte";
+inline const char* const default_label_path = "data/train-labels.idx1-ubyte";
+
+constexpr int32_t image_side = 28;
+constexpr int32_t image_bytes = image_side * image_side;  // one record
+constexpr int32_t image_header_bytes = 16;
+constexpr int32_t label_header_bytes = 8;
+constexpr int32_t digit_count = 10;
+
+struct Sample {
+    Tensor image;   // 28 x 28 x 1, pixel / 255
+    Tensor target;  // 10 x 1 x 1, one-hot (all zero for a label above 9)
+};
+
+// A whole file, followed by one extra zero byte.
+using FileBuffer = std::unique_ptr<uint8_t[]>;
+
+// Reads `path` whole in binary mode. On success stores the length in
+// *out_length (when given). On failure returns null, leaves *out_length
+// alone and, when `why` is given, says what went wrong. A file longer than
+// the largest signed 32-bit length counts as unreadable.
+FileBuffer read_file_whole(const char* path, int32_t* out_length, std::string* why = nullptr);
+
+// Big-endian unsigned 32-bit number at p.
+uint32_t read_be32(const uint8_t* p);
+
+// How many whole 784-byte image records an image file of `length` bytes
+// holds past its header.
+int64_t complete_image_records(int64_t length);
+
+// An image file and a label file read whole, with the number of records
+// that are complete in both (never more than the image header promises).
+struct LabeledImages {
+    FileBuffer images;
+    FileBuffer labels;
+    int32_t count = 0;
+    const uint8_t* image(int32_t k) const { return images.get() + image_header_bytes + k * image_bytes; }
+    uint8_t label(int32_t k) const { return labels[size_t(label_header_bytes + k)]; }
+};
+
+// Reads both files. A file that cannot be read, or an image file too short
+// for its header, gives false with a message on standard error that names
+// the file (`what` says which set it is, e.g. "training"). A header that
+// promises more records than the files hold gives a warning and the
+// complete ones.
+bool read_labeled_images(const char* image_path, const char* label_path, const char* what,
+                         LabeledImages& out);
+
+// 784 bytes, row-major, into a 28 x 28 x 1 tensor of byte / 255 (a true
+// division in float, not a multiplication by the reciprocal).
+void image_from_bytes(const uint8_t* pixels, Tensor& image);
+
+// One Sample per image. A file that cannot be read gives an empty list and
+// a message on standard error naming it; when a header promises more
+// records than the files hold, only the records complete in both are
+// taken, with a warning. Nothing is read outside the buffers.
+std::vector<Sample> load_samples(const char* image_path = default_image_path,
+                                 const char* label_path = default_label_path);
+
+}  // namespace tavelin

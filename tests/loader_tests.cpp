@@ -1,0 +1,215 @@
+// The IDX loader on files the tests write: honest, truncated and lying
+// headers, odd labels, empty, missing and unreadable files. A malformed
+// file must never make the loader read outside its buffers (run under the
+// sanitizer build to see that).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "test_files.h"
+#include "training/samples.h"
+
+using namespace tavelin;
+using namespace tavelin::test_util;
+
+namespace {
+
+class Loader : public ::testing::Test {
+protected:
+    std::string dir = make_temp_dir();
+    std::string images = dir + "/images";
+    std::string labels = dir + "/labels";
+    void TearDown() override { remove_tree(dir); }
+
+    std::vector<Sample> load() { return load_samples(images.c_str(), labels.c_str()); }
+    void write(const Bytes& image_bytes, const Bytes& label_bytes) {
+        write_file(images, image_bytes);
+        write_file(labels, label_bytes);
+    }
+};
+
+uint8_t gradient_pixel(int32_t k, int32_t r, int32_t c) {
+    if (r == 0 && c == 0) return 255;
+    if (r == 0 && c == 1) return 128;
+    if (r == 27 && c == 27) return uint8_t(k);
+    return uint8_t(r * 9 + c % 7);
+}
+
+TEST_F(Loader, ReadsImagesScaledAndOneHotTargetsInFileOrder) {
+    write(idx_images(3, 3, gradient_pixel), idx_labels(3, {7, 0, 9}));
+    const std::vector<Sample> samples = load();
+    ASSERT_EQ(samples.size(), 3u);
+    for (int32_t k = 0; k < 3; k++) {
+        const Sample& s = samples[size_t(k)];
+        EXPECT_EQ(s.image.size_x, 28);
+        EXPECT_EQ(s.image.size_y, 28);
+        EXPECT_EQ(s.image.size_z, 1);
+        EXPECT_EQ(s.image(0, 0, 0), 1.0f);
+        EXPECT_EQ(bits_of(s.image(1, 0, 0)), 0x3f008081u);  // 128 / 255 in float
+        EXPECT_EQ(s.image(27, 27, 0), float(k) / 255.0f);
+        // Column c, row r: element (c, r).
+        EXPECT_EQ(s.image(3, 5, 0), float(5 * 9 + 3) / 255.0f);
+        EXPECT_EQ(s.target.size_x, 10);
+    }
+    const uint8_t expected_labels[] = {7, 0, 9};
+    for (int32_t k = 0; k < 3; k++)
+        for (int32_t j = 0; j < 10; j++)
+            EXPECT_EQ(samples[size_t(k)].target[j], j == expected_labels[k] ? 1.0f : 0.0f);
+}
+
+TEST_F(Loader, CountZeroGivesNoSamples) {
+    write(idx_images(0, 2, pattern_pixel), idx_labels(2, {1, 2}));
+    EXPECT_TRUE(load().empty());
+}
+
+TEST_F(Loader, CountIsBigEndian) {
+    const uint8_t header[4] = {0x00, 0x00, 0xEA, 0x60};
+    EXPECT_EQ(read_be32(header), 60000u);
+    write(idx_images(0x00000102, 258, pattern_pixel), idx_labels(258, std::vector<uint8_t>(258, 3)));
+    EXPECT_EQ(load().size(), 258u);
+}
+
+TEST_F(Loader, RowAndColumnFieldsAreIgnored) {
+    write(idx_images(2, 2, pattern_pixel, 14, 56), idx_labels(2, {4, 5}));
+    const std::vector<Sample> samples = load();
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[1].image(0, 1, 0), float(pattern_pixel(1, 1, 0)) / 255.0f);
+}
+
+TEST_F(Loader, LabelAboveNineGivesAllZeroTarget) {
+    write(idx_images(3, 3, pattern_pixel), idx_labels(3, {10, 255, 9}));
+    const std::vector<Sample> samples = load();
+    ASSERT_EQ(samples.size(), 3u);
+    for (int32_t j = 0; j < 10; j++) {
+        EXPECT_EQ(samples[0].target[j], 0.0f);
+        EXPECT_EQ(samples[1].target[j], 0.0f);
+    }
+    EXPECT_EQ(samples[2].target[9], 1.0f);
+}
+
+TEST_F(Loader, LabelHeaderCountIsIgnored) {
+    write(idx_images(2, 2, pattern_pixel), idx_labels(9999, {3, 8, 1, 1}));
+    const std::vector<Sample> samples = load();
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[1].target[8], 1.0f);
+}
+
+TEST_F(Loader, TruncatedImageFileKeepsOnlyCompleteRecords) {
+    Bytes image_bytes = idx_images(5, 5, pattern_pixel);
+    image_bytes.resize(image_bytes.size() - 100);  // the last record loses 100 bytes
+    write(image_bytes, idx_labels(5, {0, 1, 2, 3, 4}));
+    testing::internal::CaptureStderr();
+    const std::vector<Sample> samples = load();
+    const std::string warning = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(samples.size(), 4u);
+    EXPECT_EQ(samples[3].target[3], 1.0f);
+    EXPECT_NE(warning.find("promises 5"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("4 complete"), std::string::npos) << warning;
+    EXPECT_NE(warning.find(images), std::string::npos) << warning;
+}
+
+TEST_F(Loader, LyingHeadersNeverReadPastTheFiles) {
+    write(idx_images(0xFFFFFFFFu, 3, pattern_pixel), idx_labels(3, {1, 2, 3}));
+    EXPECT_EQ(load().size(), 3u);
+
+    write(idx_images(0x7FFFFFFFu, 0, pattern_pixel), idx_labels(0, {}));
+    EXPECT_TRUE(load().empty());
+}
+
+TEST_F(Loader, ShortLabelFileLimitsTheSamples) {
+    write(idx_images(6, 6, pattern_pixel), idx_labels(6, {5, 6}));
+    testing::internal::CaptureStderr();
+    const std::vector<Sample> samples = load();
+    const std::string warning = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[1].target[6], 1.0f);
+    EXPECT_NE(warning.find(labels), std::string::npos) << warning;
+    EXPECT_NE(warning.find("2 labels"), std::string::npos) << warning;
+
+    write(idx_images(6, 6, pattern_pixel), Bytes{0, 0, 8});  // not even a header
+    EXPECT_TRUE(load().empty());
+}
+
+TEST_F(Loader, MissingEmptyAndHeaderlessFilesGiveNoSamplesAndSaySo) {
+    write_file(labels, idx_labels(1, {1}));
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(load().empty());  // images missing
+    std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find(images), std::string::npos) << message;
+
+    write_file(images, Bytes{});
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(load().empty());
+    message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("too short"), std::string::npos) << message;
+
+    write_file(images, Bytes{0, 0, 8, 3, 0, 0, 0});
+    EXPECT_TRUE(load().empty());
+
+    write_file(images, idx_images(1, 1, pattern_pixel));
+    std::remove(labels.c_str());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(load().empty());
+    message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find(labels), std::string::npos) << message;
+}
+
+TEST_F(Loader, DirectoryInPlaceOfAFile) {
+    mkdir(images.c_str(), 0755);
+    write_file(labels, idx_labels(1, {1}));
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(load().empty());
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find(images), std::string::npos) << message;
+}
+
+TEST_F(Loader, ReadFileWholeAddsAZeroByte) {
+    write_file(images, Bytes{1, 2, 3});
+    int32_t length = -7;
+    FileBuffer b = read_file_whole(images.c_str(), &length);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(b[2], 3);
+    EXPECT_EQ(b[3], 0);
+
+    write_file(images, Bytes{});
+    b = read_file_whole(images.c_str(), &length);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(b[0], 0);
+
+    EXPECT_TRUE(read_file_whole(images.c_str(), nullptr));  // the length is optional
+}
+
+TEST_F(Loader, ReadFileWholeFailureLeavesTheLengthAlone) {
+    int32_t length = -7;
+    std::string why;
+    EXPECT_FALSE(read_file_whole((dir + "/missing").c_str(), &length, &why));
+    EXPECT_EQ(length, -7);
+    EXPECT_FALSE(why.empty());
+
+    EXPECT_FALSE(read_file_whole(dir.c_str(), &length, &why));  // a directory
+    EXPECT_EQ(length, -7);
+}
+
+TEST_F(Loader, UnreadableFileIsReported) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
+    write(idx_images(1, 1, pattern_pixel), idx_labels(1, {1}));
+    chmod(images.c_str(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(load().empty());
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find(images), std::string::npos) << message;
+}
+
+TEST(Records, CompleteImageRecords) {
+    EXPECT_EQ(complete_image_records(0), 0);
+    EXPECT_EQ(complete_image_records(15), 0);
+    EXPECT_EQ(complete_image_records(16), 0);
+    EXPECT_EQ(complete_image_records(16 + 783), 0);
+    EXPECT_EQ(complete_image_records(16 + 784), 1);
+    EXPECT_EQ(complete_image_records(16 + 784 * 9000 + 5), 9000);
+}
+
+}  // namespace

@@ -67,8 +67,10 @@ int parse_options(int argc, char** argv, Options& o) {
             errno = 0;
             const long n = std::strtol(value.c_str(), &end, 10);
             if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 2000000000L) {
-                std::fprintf(stderr, "tavelin-train: --min-steps wants a whole number from 1 to 2000000000, not '%s'\n",
-                             value.c_str());
+                std::fprintf(stderr,
+                             "tavelin-train: --min-steps wants a whole number from 1 to 2000000000, "
+                             "not '%s'\n%s",
+                             value.c_str(), usage);
                 return 2;
             }
             o.min_steps = int32_t(n);

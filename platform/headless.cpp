@@ -1,0 +1,78 @@
+#include "platform/headless.h"
+
+#include "platform/layer_state.h"
+
+using namespace tavelin::platform;
+
+namespace tavelin::headless {
+
+namespace {
+
+void push_window_event(HWND hwnd, Uint8 kind, int32_t data1 = 0, int32_t data2 = 0) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = hwnd->sdl_id;
+    e.window.event = kind;
+    e.window.data1 = data1;
+    e.window.data2 = data2;
+    SDL_PushEvent(&e);
+}
+
+}  // namespace
+
+ClientPixels client_pixels(HWND hwnd) {
+    ClientPixels out;
+    if (live_window(hwnd) == nullptr) return out;
+    out.width = hwnd->backing.width;
+    out.height = hwnd->backing.height;
+    out.bgrx = hwnd->backing.bgrx;
+    return out;
+}
+
+bool window_exists(HWND hwnd) { return live_window(hwnd) != nullptr; }
+
+void move_mouse(HWND hwnd, int32_t x, int32_t y, uint32_t buttons) {
+    if (live_window(hwnd) == nullptr) return;
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = hwnd->sdl_id;
+    e.motion.x = x;
+    e.motion.y = y;
+    if (buttons & left_button) e.motion.state |= SDL_BUTTON_LMASK;
+    if (buttons & middle_button) e.motion.state |= SDL_BUTTON_MMASK;
+    if (buttons & right_button) e.motion.state |= SDL_BUTTON_RMASK;
+    SDL_PushEvent(&e);
+}
+
+bool press_key(HWND hwnd, const char* key_name, bool repeat) {
+    if (live_window(hwnd) == nullptr) return false;
+    const SDL_Keycode key = SDL_GetKeyFromName(key_name);
+    if (key == SDLK_UNKNOWN) return false;
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.windowID = hwnd->sdl_id;
+    e.key.state = SDL_PRESSED;
+    e.key.repeat = repeat ? 1 : 0;
+    e.key.keysym.sym = key;
+    e.key.keysym.scancode = SDL_GetScancodeFromKey(key);
+    SDL_PushEvent(&e);
+    return true;
+}
+
+void close_window(HWND hwnd) {
+    if (live_window(hwnd) != nullptr) push_window_event(hwnd, SDL_WINDOWEVENT_CLOSE);
+}
+
+void resize_window(HWND hwnd, int32_t width, int32_t height) {
+    if (live_window(hwnd) != nullptr) SDL_SetWindowSize(hwnd->sdl, width, height);
+}
+
+void minimize_window(HWND hwnd) {
+    if (live_window(hwnd) != nullptr) push_window_event(hwnd, SDL_WINDOWEVENT_MINIMIZED);
+}
+
+void restore_window(HWND hwnd) {
+    if (live_window(hwnd) != nullptr) push_window_event(hwnd, SDL_WINDOWEVENT_RESTORED);
+}
+
+}  // namespace tavelin::headless

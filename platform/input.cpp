@@ -1,0 +1,133 @@
+// SDL events turned into window messages: keys and mouse moves are queued
+// for GetMessageA; resizing and closing are sent to the window at once, as
+// Windows does.
+#include "platform/layer_state.h"
+
+using namespace tavelin::platform;
+
+namespace tavelin::platform {
+
+namespace {
+
+void queue(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    MSG m{};
+    m.hwnd = hwnd;
+    m.message = message;
+    m.wParam = wparam;
+    m.lParam = lparam;
+    m.time = DWORD(SDL_GetTicks64());
+    layer().input.push_back(m);
+}
+
+// Repeat count 1, the scan code, and bit 30 for "the key was already down".
+LPARAM key_lparam(const SDL_KeyboardEvent& key) {
+    uint32_t l = 1u | ((uint32_t(key.keysym.scancode) & 0xFFu) << 16);
+    if (key.repeat) l |= 1u << 30;
+    if (key.type == SDL_KEYUP) l |= (1u << 30) | (1u << 31);
+    return LPARAM(l);
+}
+
+WPARAM mouse_key_state(uint32_t buttons) {
+    WPARAM state = 0;
+    if (buttons & SDL_BUTTON_LMASK) state |= MK_LBUTTON;
+    if (buttons & SDL_BUTTON_RMASK) state |= MK_RBUTTON;
+    if (buttons & SDL_BUTTON_MMASK) state |= MK_MBUTTON;
+    const SDL_Keymod mod = SDL_GetModState();
+    if (mod & KMOD_SHIFT) state |= MK_SHIFT;
+    if (mod & KMOD_CTRL) state |= MK_CONTROL;
+    return state;
+}
+
+void translate_window_event(HWND hwnd, const SDL_WindowEvent& e) {
+    switch (e.event) {
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            if (!(SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_MINIMIZED))
+                resize_client(hwnd, e.data1, e.data2,
+                              (SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_MAXIMIZED) ? SIZE_MAXIMIZED
+                                                                                      : SIZE_RESTORED);
+            break;
+        case SDL_WINDOWEVENT_MINIMIZED:
+            // A minimised window has no client area.
+            resize_client(hwnd, 0, 0, SIZE_MINIMIZED);
+            break;
+        case SDL_WINDOWEVENT_RESTORED:
+        case SDL_WINDOWEVENT_MAXIMIZED: {
+            int w = 0, h = 0;
+            SDL_GetWindowSize(hwnd->sdl, &w, &h);
+            resize_client(hwnd, w, h, e.event == SDL_WINDOWEVENT_MAXIMIZED ? SIZE_MAXIMIZED : SIZE_RESTORED);
+            break;
+        }
+        case SDL_WINDOWEVENT_EXPOSED:
+            // The picture is kept, so uncovering needs no repaint by the program.
+            present(hwnd);
+            break;
+        case SDL_WINDOWEVENT_CLOSE:
+            hwnd->proc(hwnd, WM_CLOSE, 0, 0);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+uint32_t virtual_key_of(SDL_Keycode key) {
+    if (key >= SDLK_a && key <= SDLK_z) return uint32_t('A' + (key - SDLK_a));
+    if (key >= SDLK_0 && key <= SDLK_9) return uint32_t('0' + (key - SDLK_0));
+    if (key >= SDLK_F1 && key <= SDLK_F12) return uint32_t(VK_F1 + (key - SDLK_F1));
+    if (key >= SDLK_KP_1 && key <= SDLK_KP_9) return uint32_t(0x61 + (key - SDLK_KP_1));
+    switch (key) {
+        case SDLK_BACKSPACE: return VK_BACK;
+        case SDLK_TAB: return VK_TAB;
+        case SDLK_RETURN:
+        case SDLK_KP_ENTER: return VK_RETURN;
+        case SDLK_LSHIFT:
+        case SDLK_RSHIFT: return VK_SHIFT;
+        case SDLK_LCTRL:
+        case SDLK_RCTRL: return VK_CONTROL;
+        case SDLK_LALT:
+        case SDLK_RALT: return VK_MENU;
+        case SDLK_ESCAPE: return VK_ESCAPE;
+        case SDLK_SPACE: return VK_SPACE;
+        case SDLK_PAGEUP: return VK_PRIOR;
+        case SDLK_PAGEDOWN: return VK_NEXT;
+        case SDLK_END: return VK_END;
+        case SDLK_HOME: return VK_HOME;
+        case SDLK_LEFT: return VK_LEFT;
+        case SDLK_UP: return VK_UP;
+        case SDLK_RIGHT: return VK_RIGHT;
+        case SDLK_DOWN: return VK_DOWN;
+        case SDLK_INSERT: return VK_INSERT;
+        case SDLK_DELETE: return VK_DELETE;
+        case SDLK_KP_0: return 0x60;
+        default: return 0xFF;  // a key without a virtual-key code
+    }
+}
+
+void translate_event(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            if (HWND w = window_of_sdl_id(event.key.windowID))
+                queue(w, event.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP,
+                      virtual_key_of(event.key.keysym.sym), key_lparam(event.key));
+            break;
+        case SDL_MOUSEMOTION:
+            if (HWND w = window_of_sdl_id(event.motion.windowID)) {
+                const int32_t x = event.motion.x, y = event.motion.y;
+                // Only moves over the client area reach the window: it
+                // never captures the mouse.
+                if (x < 0 || y < 0 || x >= w->client_width || y >= w->client_height) break;
+                const uint32_t position = (uint32_t(uint16_t(y)) << 16) | uint32_t(uint16_t(x));
+                queue(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), LPARAM(position));
+            }
+            break;
+        case SDL_WINDOWEVENT:
+            if (HWND w = window_of_sdl_id(event.window.windowID)) translate_window_event(w, event.window);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace tavelin::platform

@@ -1,0 +1,153 @@
+// What the SDL-backed window layer keeps: the records behind the Win32
+// handles and the one process-wide state (classes, windows, input waiting
+// to be fetched, the quit request). Internal to platform/.
+#pragma once
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace tavelin::platform {
+
+// 32 bits per pixel, bytes blue, green, red, unused; rows top down, no
+// padding between rows.
+struct PixelBuffer {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> bgrx;
+
+    uint8_t* pixel(int32_t x, int32_t y) { return &bgrx[size_t(4) * (size_t(y) * size_t(width) + size_t(x))]; }
+};
+
+// Empty when right <= left or bottom <= top.
+RECT intersect(const RECT& a, const RECT& b);
+RECT bounding_union(const RECT& a, const RECT& b);
+bool is_empty(const RECT& r);
+
+// White or black (the class background, the text background): every pixel
+// of `area` (clipped to the buffer) gets blue, green, red and 0xFF.
+void fill(PixelBuffer& buffer, RECT area, uint8_t blue, uint8_t green, uint8_t red);
+
+// A new buffer of the given size, filled white, with the old picture kept
+// where both overlap.
+void resize_keeping_picture(PixelBuffer& buffer, int32_t width, int32_t height);
+
+struct WindowClass {
+    std::string name;
+    WNDPROC proc = nullptr;
+    UINT style = 0;
+    HBRUSH background = nullptr;
+};
+
+struct Timer {
+    UINT_PTR id = 0;
+    uint32_t period_ms = 0;
+    uint64_t due_ms = 0;
+    TIMERPROC proc = nullptr;
+};
+
+enum class GdiKind : int32_t { Bitmap = 1, Brush = 2 };
+enum class DcKind : int32_t { Window = 1, Memory = 2 };
+
+}  // namespace tavelin::platform
+
+struct HWND__ {
+    SDL_Window* sdl = nullptr;
+    uint32_t sdl_id = 0;
+    WNDPROC proc = nullptr;
+    UINT class_style = 0;
+    HBRUSH background = nullptr;
+    int32_t client_width = 0;
+    int32_t client_height = 0;
+    // The client area's picture: GDI draws here, EndPaint shows it.
+    tavelin::platform::PixelBuffer backing;
+    bool has_invalid = false;
+    RECT invalid{0, 0, 0, 0};
+    bool erase_pending = false;
+    bool visible = false;
+    bool destroyed = false;
+    // The outer place and size SetWindowPos asked for; asked again when the
+    // window is first shown, since only then is the frame known, and X11
+    // places a window anew when it is mapped.
+    bool placed = false;
+    int32_t placed_x = 0, placed_y = 0, placed_width = 0, placed_height = 0;
+    UINT placed_flags = 0;
+    std::vector<tavelin::platform::Timer> timers;
+};
+
+// Every GDI object record starts with its kind, so that an HGDIOBJ can be
+// told apart before it is used.
+struct HBITMAP__ {
+    tavelin::platform::GdiKind kind = tavelin::platform::GdiKind::Bitmap;
+    tavelin::platform::PixelBuffer pixels;
+    HDC selected_in = nullptr;
+    bool stock = false;
+};
+
+struct HBRUSH__ {
+    tavelin::platform::GdiKind kind = tavelin::platform::GdiKind::Brush;
+    uint8_t blue = 0, green = 0, red = 0;
+    bool stock = true;
+};
+
+struct HDC__ {
+    tavelin::platform::DcKind kind = tavelin::platform::DcKind::Memory;
+    HWND window = nullptr;     // window DCs
+    HBITMAP bitmap = nullptr;  // memory DCs: the selected bitmap
+    RECT clip{0, 0, 0, 0};     // window DCs: the area BeginPaint validated
+};
+
+struct HICON__ {
+    int32_t resource = 0;
+};
+
+namespace tavelin::platform {
+
+struct LayerState {
+    bool sdl_ready = false;
+    std::vector<WindowClass> classes;
+    // Records are never freed, so a handle kept after DestroyWindow stays
+    // safe to pass (it is simply no longer live).
+    std::vector<std::unique_ptr<HWND__>> windows;
+    std::vector<HDC> dcs;
+    std::vector<HBITMAP> bitmaps;
+    // Input turned into window messages, oldest first.
+    std::deque<MSG> input;
+    bool quit_posted = false;
+    int quit_code = 0;
+};
+
+LayerState& layer();
+
+// Starts SDL's video on first use. False (with the reason on standard
+// error) when there is no display to open windows on.
+bool ensure_sdl();
+
+HWND live_window(HWND hwnd);
+HWND window_of_sdl_id(uint32_t id);
+HDC live_dc(HDC dc);
+HBITMAP live_bitmap(const void* object);
+HBRUSH stock_brush(const void* object);
+
+// The pixels a DC draws on and the part of them it may touch; false for a
+// DC that is gone or draws nowhere.
+bool drawing_surface(HDC dc, PixelBuffer** pixels, RECT* clip);
+
+// Sets the recorded client size; when it changed, resizes the backing
+// picture, asks for a whole erased repaint and sends WM_SIZE.
+void resize_client(HWND hwnd, int32_t width, int32_t height, WPARAM kind);
+void send_size(HWND hwnd, WPARAM kind);
+void destroy_window(HWND hwnd);
+// Copies the backing picture to the screen.
+void present(HWND hwnd);
+// Turns one SDL event into queued messages or immediate sends.
+void translate_event(const SDL_Event& event);
+uint32_t virtual_key_of(SDL_Keycode key);
+
+}  // namespace tavelin::platform

@@ -1,0 +1,152 @@
+#include "app/window.h"
+
+#include <cstdio>
+
+#include "app/canvas.h"
+#include "training/recognize.h"
+
+namespace tavelin {
+
+uint32_t client_width = 0;
+uint32_t client_height = 0;
+RECT text_rect = {0, 0, 1, 1};
+bool network_ready = false;
+bool training_data_missing = false;
+TrainingConfig window_training_config;
+
+namespace {
+
+const char* const class_name = "Corvash";
+const char* const window_title = "Tavelin";
+constexpr UINT_PTR repaint_timer = 1;
+constexpr UINT repaint_period_ms = 16;
+constexpr int window_x = 200, window_y = 200, window_width = 200, window_height = 250;
+
+void run_key_command(WPARAM key, Network& network) {
+    switch (key) {
+        case VK_TAB:
+            show_random_sample();
+            break;
+        case VK_RETURN: {
+            uint8_t pixels[canvas_side * canvas_side];
+            canvas_to_bytes(pixels);
+            recognized_digit = -1;
+            recognized_digit = recognize(network, pixels);
+            break;
+        }
+        case VK_SPACE:
+            clear_canvas();
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+std::string format_status_text() {
+    if (!network_ready) return "Loading Training data";
+    if (training_data_missing) return "No training data in data/";
+    // There is no confidence for "no digit": it shows as 0.0.
+    const bool has_digit = recognized_digit >= 0 && recognized_digit < digit_count;
+    const float confidence = has_digit ? confidences[recognized_digit] : 0.0f;
+    char text[64];
+    std::snprintf(text, sizeof text, "results: %d %3.1f confidence", int(recognized_digit), double(confidence));
+    return text;
+}
+
+void paint_window(HDC dc) {
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, canvas_width, canvas_height);
+    SetBitmapBits(bitmap, DWORD(canvas_width * canvas_height * 4), canvas);
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    StretchBlt(dc, 0, 0, int(client_width), int(client_height), memory, 0, 0, canvas_width, canvas_height,
+               SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+}
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    // Created empty on the first call, from inside CreateWindowExA.
+    static Network network;
+
+    switch (message) {
+        case WM_CREATE:
+            clear_canvas();
+            canvas_width = canvas_side;
+            canvas_height = canvas_side;
+            SetWindowPos(hwnd, HWND_TOP, window_x, window_y, window_width, window_height, 0);
+            SetTimer(hwnd, repaint_timer, repaint_period_ms, nullptr);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_SIZE:
+            client_width = LOWORD(lparam);
+            client_height = HIWORD(lparam);
+            text_rect.right = LONG(client_width);
+            text_rect.bottom = LONG(client_height);
+            return 0;
+        case WM_PAINT: {
+            const std::string status_text = format_status_text();
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            paint_window(dc);
+            DrawTextA(dc, status_text.c_str(), -1, &text_rect, 0);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_KEYDOWN:
+            run_key_command(wparam, network);
+            return 0;
+        case WM_TIMER:
+            // The whole training runs inside the first tick; the window
+            // handles nothing else until it is done.
+            if (!network_ready) {
+                train_network(network, window_training_config);
+                network_ready = true;
+                training_data_missing = network.empty();
+            }
+            InvalidateRect(hwnd, &text_rect, FALSE);
+            return 0;
+        case WM_MOUSEMOVE:
+            if (wparam & MK_LBUTTON) draw_at(LOWORD(lparam), HIWORD(lparam), client_width, client_height);
+            return 0;
+        default:
+            return DefWindowProcA(hwnd, message, wparam, lparam);
+    }
+}
+
+}  // namespace tavelin
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
+    using namespace tavelin;
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = window_proc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = class_name;
+    if (RegisterClassA(&wc) == 0) {
+        MessageBoxA(nullptr, "Program requires Windows NT!", class_name, MB_ICONERROR);
+        return 0;
+    }
+
+    HWND hwnd = CreateWindowExA(0, class_name, window_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, window_y,
+                                CW_USEDEFAULT, window_height, nullptr, nullptr, instance, nullptr);
+    ShowWindow(hwnd, show_command);
+    UpdateWindow(hwnd);
+
+    MSG msg = {};
+    while (GetMessageA(&msg, nullptr, 0, 0) != 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return int(msg.wParam);
+}

@@ -1,0 +1,37 @@
+// The program's one window: entry point, message handling, painting.
+//
+// Written against the Win32 API. The handlers' logic (training on the
+// first timer tick, the key commands, drawing with the mouse, the status
+// line) works on the state below; the Win32 calls around it are the only
+// contact with the window system.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/win32.h"
+#include "training/network.h"
+
+namespace tavelin {
+
+// Client area size from the latest WM_SIZE.
+extern uint32_t client_width;
+extern uint32_t client_height;
+// Where the status line is drawn and what every timer tick invalidates:
+// the whole client area once the first WM_SIZE has come.
+extern RECT text_rect;
+// Set once the first timer tick's training has returned; never cleared.
+extern bool network_ready;
+// Training returned without building a network: no training data.
+extern bool training_data_missing;
+// What the first timer tick trains with: the program's fixed files and
+// step bound. Only tests change it, to train on a few steps.
+extern TrainingConfig window_training_config;
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// Copies the canvas, stretched, over the whole client area.
+void paint_window(HDC dc);
+// The status line for the current state.
+std::string format_status_text();
+
+}  // namespace tavelin

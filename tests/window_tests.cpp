@@ -1,0 +1,355 @@
+// The window procedure, driven message by message on SDL's dummy video
+// driver: creation, the training trigger, the key and mouse commands, the
+// status line and what a paint leaves in the client area.
+//
+// The network is a static of the window procedure and is trained at most
+// once per process; the tests that train say so and skip when an earlier
+// test in the same process already did (CTest runs each test in a process
+// of its own).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/canvas.h"
+#include "app/window.h"
+#include "core/random.h"
+#include "platform/headless.h"
+#include "rand_control.h"
+#include "test_files.h"
+#include "training/recognize.h"
+
+namespace tavelin {
+namespace {
+
+bool trained_in_this_process = false;
+
+constexpr int32_t training_images = 20;
+
+struct Bgrx {
+    int b, g, r;
+    bool operator==(const Bgrx& o) const { return b == o.b && g == o.g && r == o.r; }
+};
+std::ostream& operator<<(std::ostream& os, const Bgrx& c) { return os << "(" << c.b << ", " << c.g << ", " << c.r << ")"; }
+
+Bgrx pixel_of(const headless::ClientPixels& p, int x, int y) {
+    const uint8_t* q = &p.bgrx[size_t(4) * size_t(y * p.width + x)];
+    return Bgrx{q[0], q[1], q[2]};
+}
+
+const Bgrx white{255, 255, 255};
+
+// Pixels of the top 16 rows that are not white: the status line's ink.
+int text_ink(const headless::ClientPixels& p) {
+    int n = 0;
+    for (int y = 0; y < 16 && y < p.height; y++)
+        for (int x = 0; x < p.width; x++) n += !(pixel_of(p, x, y) == white);
+    return n;
+}
+
+std::vector<uint8_t> top_rows(const headless::ClientPixels& p) {
+    return std::vector<uint8_t>(p.bgrx.begin(), p.bgrx.begin() + 4 * 16 * p.width);
+}
+
+void register_window_class() {
+    static bool registered = false;
+    if (registered) return;
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = window_proc;
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = "Corvash";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    registered = true;
+}
+
+// A working directory of its own with a small training set in data/, and a
+// window created, shown and painted the way WinMain does it.
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        dir_ = test_util::make_temp_dir();
+        ASSERT_EQ(::mkdir((dir_ + "/data").c_str(), 0755), 0);
+        test_util::write_training_set(dir_ + "/data", training_images);
+        char cwd[4096];
+        ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+        old_cwd_ = cwd;
+        ASSERT_EQ(::chdir(dir_.c_str()), 0);
+
+        // The state a fresh process starts with.
+        network_ready = false;
+        training_data_missing = false;
+        recognized_digit = -1;
+        client_width = client_height = 0;
+        text_rect = RECT{0, 0, 1, 1};
+        std::memset(canvas, 0, sizeof canvas);
+        canvas_width = canvas_height = 0;
+        // 1000 steps (50 passes over 20 images): one progress line.
+        window_training_config.min_steps = 1000;
+
+        register_window_class();
+        hwnd_ = CreateWindowExA(0, "Corvash", "Tavelin", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 200,
+                                CW_USEDEFAULT, 250, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(hwnd_, nullptr);
+        ShowWindow(hwnd_, SW_SHOWDEFAULT);
+        UpdateWindow(hwnd_);
+    }
+    void TearDown() override {
+        if (headless::window_exists(hwnd_)) {
+            // Keeps a pending first tick from training while closing.
+            network_ready = true;
+            headless::close_window(hwnd_);
+            MSG msg;
+            while (GetMessageA(&msg, nullptr, 0, 0) != 0) DispatchMessageA(&msg);
+        }
+        EXPECT_EQ(::chdir(old_cwd_.c_str()), 0);
+        test_util::remove_tree(dir_);
+    }
+
+    LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+        return window_proc(hwnd_, message, wparam, lparam);
+    }
+    static LPARAM position(int x, int y) { return LPARAM((uint32_t(y) << 16) | uint32_t(x)); }
+    // The repaint a timer tick asks for, done now.
+    headless::ClientPixels repaint() {
+        UpdateWindow(hwnd_);
+        return headless::client_pixels(hwnd_);
+    }
+    std::vector<uint8_t> canvas_bytes() const {
+        const auto* b = reinterpret_cast<const uint8_t*>(canvas);
+        return std::vector<uint8_t>(b, b + sizeof canvas);
+    }
+    // Fetches and dispatches messages until one of `message` has been handled.
+    MSG pump_until(UINT message) {
+        MSG msg{};
+        for (int i = 0; i < 1000; i++) {
+            if (GetMessageA(&msg, nullptr, 0, 0) == 0) break;
+            DispatchMessageA(&msg);
+            if (msg.message == message) return msg;
+        }
+        ADD_FAILURE() << "message " << message << " never came";
+        return msg;
+    }
+
+    HWND hwnd_ = nullptr;
+    std::string dir_, old_cwd_;
+};
+
+TEST_F(Window, CreationClearsTheCanvasPlacesTheWindowAndShowsLoading) {
+    for (const Pixel& p : canvas) {
+        ASSERT_EQ(p.blue, 255);
+        ASSERT_EQ(p.unused, 255);
+    }
+    EXPECT_EQ(canvas_width, 28);
+    EXPECT_EQ(canvas_height, 28);
+    // No window frame under the headless driver: outer size = client size.
+    EXPECT_EQ(client_width, 200u);
+    EXPECT_EQ(client_height, 250u);
+    EXPECT_EQ(text_rect.left, 0);
+    EXPECT_EQ(text_rect.top, 0);
+    EXPECT_EQ(text_rect.right, 200);
+    EXPECT_EQ(text_rect.bottom, 250);
+
+    EXPECT_EQ(format_status_text(), "Loading Training data");
+    const auto p = headless::client_pixels(hwnd_);
+    ASSERT_EQ(p.width, 200);
+    ASSERT_EQ(p.height, 250);
+    EXPECT_GT(text_ink(p), 30);
+    EXPECT_EQ(pixel_of(p, 100, 125), white);
+    EXPECT_EQ(pixel_of(p, 199, 249), white);
+}
+
+TEST_F(Window, TheTimerTicksAndEachTickRepaints) {
+    network_ready = true;  // no training in this test
+    pump_until(WM_TIMER);
+    pump_until(WM_PAINT);
+    pump_until(WM_TIMER);
+}
+
+TEST_F(Window, TheStatusLineFollowsTheState) {
+    network_ready = false;
+    EXPECT_EQ(format_status_text(), "Loading Training data");
+    network_ready = true;
+    recognized_digit = -1;
+    EXPECT_EQ(format_status_text(), "results: -1 0.0 confidence");
+    recognized_digit = 3;
+    confidences[3] = 87.5f;
+    EXPECT_EQ(format_status_text(), "results: 3 87.5 confidence");
+    confidences[3] = 5.0f;
+    EXPECT_EQ(format_status_text(), "results: 3 5.0 confidence");
+    recognized_digit = 9;
+    confidences[9] = 100.0f;
+    EXPECT_EQ(format_status_text(), "results: 9 100.0 confidence");
+    training_data_missing = true;
+    EXPECT_EQ(format_status_text(), "No training data in data/");
+}
+
+TEST_F(Window, EveryHandledMessageReturnsZeroAndOthersGoToTheDefault) {
+    network_ready = true;
+    EXPECT_EQ(send(WM_KEYDOWN, 'A'), 0);
+    EXPECT_EQ(send(WM_MOUSEMOVE, 0, position(5, 5)), 0);
+    EXPECT_EQ(send(WM_SIZE, 0, position(200, 250)), 0);
+    EXPECT_EQ(send(WM_TIMER, 1), 0);
+    EXPECT_EQ(send(WM_KEYUP, VK_TAB), 0);  // not handled: DefWindowProcA's answer
+}
+
+TEST_F(Window, OtherKeysChangeNothing) {
+    network_ready = true;
+    send(WM_MOUSEMOVE, MK_LBUTTON, position(100, 125));
+    const auto before = canvas_bytes();
+    const uint32_t rand_before = rand_state();
+    for (WPARAM key : {WPARAM('A'), WPARAM(VK_ESCAPE), WPARAM(VK_BACK), WPARAM(0x0A), WPARAM(0xFF)})
+        EXPECT_EQ(send(WM_KEYDOWN, key), 0);
+    EXPECT_EQ(canvas_bytes(), before);
+    EXPECT_EQ(recognized_digit, -1);
+    EXPECT_EQ(rand_state(), rand_before);
+}
+
+TEST_F(Window, TheMouseDrawsOnlyWhileTheLeftButtonIsHeld) {
+    const auto white_canvas = canvas_bytes();
+    send(WM_MOUSEMOVE, 0, position(100, 125));
+    send(WM_MOUSEMOVE, MK_RBUTTON, position(100, 125));
+    send(WM_MOUSEMOVE, MK_MBUTTON | MK_SHIFT, position(100, 125));
+    EXPECT_EQ(canvas_bytes(), white_canvas);
+
+    send(WM_MOUSEMOVE, MK_LBUTTON | MK_SHIFT, position(100, 125));
+    // 100 / 200 * 28 = 14, 125 / 250 * 28 = 14.
+    EXPECT_EQ(canvas[14 + 28 * 14].blue, 9);
+    EXPECT_EQ(canvas[14 + 28 * 14].red, 0);
+    EXPECT_EQ(canvas[15 + 28 * 15].blue, 191);
+}
+
+TEST_F(Window, SizeMessagesSetTheClientSizeAndTheTextRectangle) {
+    send(WM_SIZE, SIZE_RESTORED, position(300, 400));
+    EXPECT_EQ(client_width, 300u);
+    EXPECT_EQ(client_height, 400u);
+    EXPECT_EQ(text_rect.right, 300);
+    EXPECT_EQ(text_rect.bottom, 400);
+    send(WM_SIZE, SIZE_MAXIMIZED, position(65535, 65535));
+    EXPECT_EQ(client_width, 65535u);  // taken unsigned
+    EXPECT_EQ(text_rect.right, 65535);
+
+    // Minimised: nothing to draw on, nothing for the timer to invalidate.
+    send(WM_SIZE, SIZE_MINIMIZED, 0);
+    EXPECT_EQ(client_width, 0u);
+    EXPECT_EQ(client_height, 0u);
+    EXPECT_EQ(text_rect.right, 0);
+    EXPECT_EQ(text_rect.bottom, 0);
+    send(WM_MOUSEMOVE, MK_LBUTTON, position(0, 0));
+    for (const Pixel& p : canvas) ASSERT_EQ(p.blue, 255);
+}
+
+TEST_F(Window, AMinimisedWindowIsNotRepaintedByTheTimer) {
+    network_ready = true;
+    headless::minimize_window(hwnd_);
+    pump_until(WM_TIMER);
+    EXPECT_EQ(client_width, 0u);
+    // The tick invalidated text_rect, which is empty: the next message is
+    // the next tick, not a paint.
+    MSG msg{};
+    ASSERT_NE(GetMessageA(&msg, nullptr, 0, 0), 0);
+    EXPECT_EQ(msg.message, UINT(WM_TIMER));
+}
+
+TEST_F(Window, SpaceClearsAndTabShowsATrainingImageEveryTime) {
+    network_ready = true;
+    send(WM_MOUSEMOVE, MK_LBUTTON, position(100, 125));
+    send(WM_KEYDOWN, VK_SPACE);
+    for (const Pixel& p : canvas) ASSERT_EQ(p.blue, 255);
+
+    // Held down: each repeat shows another image. Image k of the test set is
+    // filled with (k * 37 + r * 3 + c) mod 256.
+    for (int32_t r : {3, 1, 0, 21}) {
+        test_util::set_next_rand(r);
+        send(WM_KEYDOWN, VK_TAB, LPARAM(1 | (1 << 30)));
+        const int32_t image = ((r - 1) % training_images + training_images) % training_images;
+        for (int y = 0; y < 28; y++)
+            for (int x = 0; x < 28; x++) {
+                const int want = 255 - (image * 37 + y * 3 + x) % 256;
+                ASSERT_EQ(canvas[x + 28 * y].blue, want) << "draw " << r << ", pixel " << x << ", " << y;
+                ASSERT_EQ(canvas[x + 28 * y].red, want);
+            }
+    }
+}
+
+TEST_F(Window, APaintStretchesTheCanvasOverTheClientAreaUnderTheStatusLine) {
+    send(WM_MOUSEMOVE, MK_LBUTTON, position(199, 249));  // ink in cell (27, 27)
+    InvalidateRect(hwnd_, nullptr, FALSE);
+    const auto p = repaint();
+    // Column 27 starts at pixel 193 (27 * 200 / 28 = 192.9), row 27 at 242.
+    EXPECT_EQ(pixel_of(p, 199, 249), (Bgrx{9, 0, 0}));
+    EXPECT_EQ(pixel_of(p, 193, 242), (Bgrx{9, 0, 0}));
+    EXPECT_EQ(pixel_of(p, 192, 249), (Bgrx{191, 191, 191}));
+    EXPECT_EQ(pixel_of(p, 199, 241), (Bgrx{191, 191, 191}));
+    EXPECT_EQ(pixel_of(p, 185, 233), white);
+    EXPECT_GT(text_ink(p), 30);
+}
+
+TEST_F(Window, EnterBeforeTrainingRecognisesNothing) {
+    send(WM_MOUSEMOVE, MK_LBUTTON, position(100, 125));
+    EXPECT_EQ(send(WM_KEYDOWN, VK_RETURN), 0);
+    EXPECT_EQ(recognized_digit, -1);
+    EXPECT_EQ(format_status_text(), "Loading Training data");
+}
+
+TEST_F(Window, WithoutTrainingDataTheStatusLineSaysSo) {
+    if (trained_in_this_process) GTEST_SKIP() << "the network was trained by an earlier test in this process";
+    test_util::remove_tree("data");
+    send(WM_TIMER, 1);
+    EXPECT_TRUE(network_ready);
+    EXPECT_TRUE(training_data_missing);
+    EXPECT_EQ(format_status_text(), "No training data in data/");
+    send(WM_KEYDOWN, VK_RETURN);
+    EXPECT_EQ(recognized_digit, -1);
+    // Tab without the image file leaves the canvas as it is.
+    send(WM_MOUSEMOVE, MK_LBUTTON, position(100, 125));
+    const auto before = canvas_bytes();
+    send(WM_KEYDOWN, VK_TAB);
+    EXPECT_EQ(canvas_bytes(), before);
+}
+
+TEST_F(Window, TheFirstTickTrainsAndLaterTicksOnlyRepaint) {
+    if (trained_in_this_process) GTEST_SKIP() << "the network was trained by an earlier test in this process";
+    const auto loading = top_rows(headless::client_pixels(hwnd_));
+
+    testing::internal::CaptureStdout();
+    send(WM_TIMER, 1);
+    const std::string first_tick = testing::internal::GetCapturedStdout();
+    trained_in_this_process = true;
+    EXPECT_EQ(first_tick.rfind("case 1000 err=", 0), 0u) << first_tick;
+    EXPECT_EQ(std::count(first_tick.begin(), first_tick.end(), '\n'), 1);
+    EXPECT_TRUE(network_ready);
+    EXPECT_FALSE(training_data_missing);
+    EXPECT_EQ(format_status_text(), "results: -1 0.0 confidence");
+
+    // The tick invalidated the client area: the repaint shows the results line.
+    const auto results = repaint();
+    EXPECT_GT(text_ink(results), 30);
+    EXPECT_NE(top_rows(results), loading);
+
+    testing::internal::CaptureStdout();
+    send(WM_TIMER, 1);
+    send(WM_TIMER, 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    // Enter recognises what is on the canvas: image 3 of the training set.
+    test_util::set_next_rand(4);
+    send(WM_KEYDOWN, VK_TAB);
+    send(WM_KEYDOWN, VK_RETURN);
+    ASSERT_GE(recognized_digit, 0);
+    ASSERT_LE(recognized_digit, 9);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "results: %d %3.1f confidence", int(recognized_digit),
+                  double(confidences[recognized_digit]));
+    EXPECT_EQ(format_status_text(), expected);
+    EXPECT_NE(top_rows(repaint()), top_rows(results));
+}
+
+}  // namespace
+}  // namespace tavelin

@@ -1,0 +1,368 @@
+// The real program in a real X server (Xvfb), driven like a user with
+// xdotool and checked on screenshots: it trains on a small set this test
+// writes, then a stroke drawn with the mouse, Enter, Space and Tab show as
+// they should, and closing the window ends it with exit code 0.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_files.h"
+
+#ifndef TAVELIN_PROGRAM
+#error "TAVELIN_PROGRAM must name the window program"
+#endif
+
+namespace tavelin {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int32_t training_images = 50;
+
+bool have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::string read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Output of a shell command, or "" when it fails.
+std::string output_of(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    if (pclose(p) != 0) return "";
+    return out;
+}
+
+// A child process that is killed when the test ends early.
+struct Child {
+    pid_t pid = -1;
+    ~Child() { stop(); }
+    void stop() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+    // The exit status, or -1 while it still runs after `wait`.
+    int wait_for_exit(std::chrono::milliseconds wait) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        for (;;) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return status;
+            }
+            if (std::chrono::steady_clock::now() >= until) return -1;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+};
+
+struct Rgb {
+    int r, g, b;
+};
+
+// A PPM (P6) screenshot of the whole screen.
+struct Screenshot {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    Rgb at(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height) return Rgb{-1, -1, -1};
+        const uint8_t* p = &rgb[size_t(3) * size_t(y * width + x)];
+        return Rgb{p[0], p[1], p[2]};
+    }
+};
+
+bool parse_ppm(const std::string& data, Screenshot* out) {
+    std::istringstream in(data);
+    std::string magic;
+    int maxval = 0;
+    in >> magic >> out->width >> out->height >> maxval;
+    if (magic != "P6" || maxval != 255 || out->width <= 0 || out->height <= 0) return false;
+    in.get();
+    const size_t n = size_t(3) * size_t(out->width) * size_t(out->height);
+    const size_t offset = size_t(in.tellg());
+    if (data.size() < offset + n) return false;
+    out->rgb.assign(data.begin() + long(offset), data.begin() + long(offset + n));
+    return true;
+}
+
+class RealWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"Xvfb", "xdotool", "import"})
+            if (!have(tool)) GTEST_SKIP() << tool << " is not installed (Debian packages xvfb, xdotool, imagemagick)";
+        dir_ = test_util::make_temp_dir();
+        ASSERT_EQ(::mkdir((dir_ + "/data").c_str(), 0755), 0);
+        test_util::write_training_set(dir_ + "/data", training_images);
+        start_x_server();
+    }
+    void TearDown() override {
+        program_.stop();
+        server_.stop();
+        if (!dir_.empty()) test_util::remove_tree(dir_);
+    }
+
+    void start_x_server() {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        server_.pid = fork();
+        ASSERT_GE(server_.pid, 0);
+        if (server_.pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with the test, however it ends
+            close(fds[0]);
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+        display_ = ":" + number;
+    }
+
+    void start_program() {
+        program_.pid = fork();
+        ASSERT_GE(program_.pid, 0);
+        if (program_.pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (chdir(dir_.c_str()) != 0) _exit(126);
+            setenv("DISPLAY", display_.c_str(), 1);
+            unsetenv("SDL_VIDEODRIVER");
+            const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(err, 2);
+            execl(TAVELIN_PROGRAM, TAVELIN_PROGRAM, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+
+    std::string x(const std::string& command) { return output_of("DISPLAY=" + display_ + " " + command); }
+    void xdotool(const std::string& args) {
+        ASSERT_EQ(std::system(("DISPLAY=" + display_ + " xdotool " + args).c_str()), 0) << args;
+    }
+
+    // Waits until `done` holds, up to `limit`.
+    template <typename F>
+    bool eventually(F done, std::chrono::milliseconds limit) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < until) {
+            if (done()) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return done();
+    }
+
+    Screenshot screenshot() {
+        Screenshot s;
+        const std::string path = dir_ + "/screen.ppm";
+        EXPECT_EQ(std::system(("DISPLAY=" + display_ + " import -silent -window root -depth 8 ppm:" + path).c_str()), 0);
+        if (!parse_ppm(read_all(path), &s)) {
+            ADD_FAILURE() << "no screenshot";
+            s.width = s.height = 1;
+            s.rgb.assign(3, 0);
+        }
+        return s;
+    }
+
+    // The first screenshot for which `ok` holds, or the last one taken
+    // within a few seconds (repaints come every 16 ms).
+    template <typename F>
+    Screenshot screenshot_when(F ok) {
+        Screenshot s;
+        eventually([&] { return ok(s = screenshot()); }, 10s);
+        return s;
+    }
+
+    // Client-area pixel of the centre of canvas cell (cx, cy).
+    Rgb cell(const Screenshot& s, int cx, int cy) const {
+        const int px = (cx * client_w_ + client_w_ / 2) / 28;
+        const int py = (cy * client_h_ + client_h_ / 2) / 28;
+        return s.at(left_ + px, top_ + py);
+    }
+    // Screen pixel for a client position.
+    std::string at_client(int px, int py) const {
+        return std::to_string(left_ + px) + " " + std::to_string(top_ + py);
+    }
+    // The status line covers the top rows; the canvas below it is checked.
+    static constexpr int first_free_row = 3;
+
+    void close_window() {
+        // A window that is already gone must fail the test, not end it.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        Display* d = XOpenDisplay(display_.c_str());
+        ASSERT_NE(d, nullptr);
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = Window(window_);
+        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(d, Window(window_), False, NoEventMask, &e);
+        XFlush(d);
+        XCloseDisplay(d);
+    }
+
+    std::string dir_, display_;
+    Child server_, program_;
+    unsigned long window_ = 0;
+    int left_ = 0, top_ = 0, client_w_ = 0, client_h_ = 0;
+};
+
+TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
+    start_program();
+
+    // The window appears, placed where the program puts it.
+    std::string found;
+    ASSERT_TRUE(eventually([&] { return !(found = x("xdotool search --onlyvisible --name '^Tavelin$'")).empty(); }, 20s))
+        << "exit status " << program_.wait_for_exit(0ms) << "; windows:\n"
+        << x("xwininfo -root -tree") << "standard error:\n" << read_all(dir_ + "/stderr.txt");
+    ASSERT_EQ(std::count(found.begin(), found.end(), '\n'), 1) << "more than one window: " << found;
+    window_ = std::stoul(found);
+    const std::string geometry = x("xdotool getwindowgeometry --shell " + std::to_string(window_));
+    std::istringstream g(geometry);
+    for (std::string line; std::getline(g, line);) {
+        if (line.rfind("X=", 0) == 0) left_ = std::stoi(line.substr(2));
+        if (line.rfind("Y=", 0) == 0) top_ = std::stoi(line.substr(2));
+        if (line.rfind("WIDTH=", 0) == 0) client_w_ = std::stoi(line.substr(6));
+        if (line.rfind("HEIGHT=", 0) == 0) client_h_ = std::stoi(line.substr(7));
+    }
+    // No window manager: the client area is the outer size asked for.
+    EXPECT_EQ(left_, 200);
+    EXPECT_EQ(top_, 200);
+    ASSERT_EQ(client_w_, 200);
+    ASSERT_EQ(client_h_, 250);
+
+    auto status_line = [&](const Screenshot& shot) {
+        std::vector<int> pixels;
+        for (int y = 0; y < 14; y++)
+            for (int px = 0; px < client_w_; px++) pixels.push_back(shot.at(left_ + px, top_ + y).b);
+        return pixels;
+    };
+    // Dark text on white: some ink, mostly white (an unpainted window is
+    // all black).
+    auto status_has_text = [&](const Screenshot& shot) {
+        int ink = 0, white = 0;
+        const std::vector<int> pixels = status_line(shot);
+        for (int v : pixels) {
+            ink += v < 128;
+            white += v == 255;
+        }
+        return ink > 30 && white > int(pixels.size()) / 2;
+    };
+    auto canvas_is_white = [&](const Screenshot& shot) {
+        for (int cy = first_free_row; cy < 28; cy++)
+            for (int cx = 0; cx < 28; cx++)
+                if (cell(shot, cx, cy).b != 255) return false;
+        return true;
+    };
+    // The training image the canvas shows whole, or -1.
+    auto shown_image = [&](const Screenshot& shot) {
+        for (int k = 0; k < training_images; k++) {
+            bool all = true;
+            for (int cy = first_free_row; cy < 28 && all; cy++)
+                for (int cx = 0; cx < 28 && all; cx++) {
+                    const int want = 255 - test_util::pattern_pixel(k, cy, cx);
+                    const Rgb c = cell(shot, cx, cy);
+                    all = c.r == want && c.g == want && c.b == want;
+                }
+            if (all) return k;
+        }
+        return -1;
+    };
+
+    // Painted before training ends: a white canvas under the status line.
+    Screenshot s = screenshot_when([&](const Screenshot& shot) { return status_has_text(shot) && canvas_is_white(shot); });
+    EXPECT_TRUE(status_has_text(s));
+    EXPECT_TRUE(canvas_is_white(s));
+
+    // Training: 2000 passes over 50 images, the last progress line at 100000.
+    ASSERT_TRUE(eventually([&] { return read_all(dir_ + "/stdout.txt").find("case 100000 err=") != std::string::npos; },
+                           600s))
+        << read_all(dir_ + "/stderr.txt");
+
+    // A vertical stroke down column 14, rows 6 to 22. The window sees only
+    // moves, so the button goes down just above the stroke.
+    xdotool("mousemove " + at_client(100, 55) + " mousedown 1");
+    for (int py = 60; py <= 200; py += 5) xdotool("mousemove " + at_client(100, py));
+    xdotool("mouseup 1");
+    xdotool("windowfocus --sync " + std::to_string(window_));
+    auto stroke_is_dark = [&](const Screenshot& shot) {
+        for (int cy = 6; cy <= 22; cy++) {
+            const Rgb c = cell(shot, 14, cy);
+            if (c.r != 0 || c.g != 0 || c.b > 9) return false;
+        }
+        return true;
+    };
+    s = screenshot_when(stroke_is_dark);
+    for (int cy = 6; cy <= 22; cy++) {
+        const Rgb c = cell(s, 14, cy);
+        EXPECT_TRUE(c.r == 0 && c.g == 0 && c.b <= 9)
+            << "row " << cy << ": (" << c.r << ", " << c.g << ", " << c.b << ")";
+    }
+    EXPECT_EQ(cell(s, 14, 4).b, 255);
+    EXPECT_EQ(cell(s, 14, 24).b, 255);
+    EXPECT_EQ(cell(s, 3, 15).b, 255);
+    EXPECT_EQ(cell(s, 24, 15).b, 255);
+    EXPECT_TRUE(status_has_text(s));
+    const std::vector<int> status_before = status_line(s);
+
+    // Enter: the status line changes from "results: -1 ..." to the digit.
+    xdotool("key Return");
+    s = screenshot_when([&](const Screenshot& shot) { return status_line(shot) != status_before; });
+    EXPECT_NE(status_line(s), status_before);
+    EXPECT_TRUE(status_has_text(s));
+    EXPECT_TRUE(stroke_is_dark(s));
+
+    // Space clears the canvas.
+    xdotool("key space");
+    s = screenshot_when(canvas_is_white);
+    EXPECT_TRUE(canvas_is_white(s));
+
+    // Tab shows one of the training images, whole.
+    xdotool("key Tab");
+    s = screenshot_when([&](const Screenshot& shot) { return shown_image(shot) >= 0; });
+    EXPECT_GE(shown_image(s), 0) << "the canvas shows none of the training images";
+
+    close_window();
+    const int status = program_.wait_for_exit(10s);
+    ASSERT_NE(status, -1) << "the program did not end after its window was closed";
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << read_all(dir_ + "/stderr.txt");
+}
+
+}  // namespace
+}  // namespace tavelin

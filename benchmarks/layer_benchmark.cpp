@@ -1,0 +1,131 @@
+// Timing of the program's network on synthetic images of the real shapes:
+// one whole training step, and each layer's forward, backward and
+// apply_gradients on their own. Every figure comes twice: "fast" is the
+// layers as built, "plain" the scalar transcriptions the oracle tests
+// compare them with, so the gain is measured on the same machine and data.
+//
+//   tavelin-bench [--benchmark_filter=REGEX] [other Google Benchmark flags]
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "core/random.h"
+#include "tests/oracle/reference_layers.h"
+#include "tests/oracle/synthetic_images.h"
+#include "training/network.h"
+
+using namespace tavelin;
+
+namespace {
+
+enum class Variant { Fast, Plain };
+
+const char* name_of(Variant v) { return v == Variant::Fast ? "fast" : "plain"; }
+
+// A network trained for a while on synthetic images, so that weights,
+// cells and activations look like those of a real run.
+struct Rig {
+    Variant variant;
+    Network network;
+    std::vector<Sample> samples;
+    Tensor error;  // output minus target of the last step: the last layer's `next`
+    size_t next_sample = 0;
+
+    explicit Rig(Variant v) : variant(v), samples(oracle::synthetic_samples(512, 20240607u)) {
+        set_rand_state(rand_initial_state);
+        build_network(network, samples[0].image.shape());
+        for (int32_t k = 0; k < 600; k++) step();
+        // Leave every view and gradient consistent with one sample.
+        const Sample& s = samples[next_sample];  // what input_of(0) gives
+        for (size_t i = 0; i < network.size(); i++) forward_one(i);
+        error = difference(network.back()->output, s.target);
+        for (size_t i = network.size(); i-- > 0;) backward_one(i);
+    }
+
+    float step() {
+        const Sample& s = samples[next_sample];
+        next_sample = (next_sample + 1) % samples.size();
+        return variant == Variant::Fast ? train_step(network, s.image, s.target)
+                                        : oracle::reference_train_step(network, s.image, s.target);
+    }
+
+    const Tensor& input_of(size_t i) const {
+        return i == 0 ? samples[next_sample].image : network[i - 1]->output;
+    }
+    const Tensor& next_of(size_t i) const {
+        return i + 1 == network.size() ? error : network[i + 1]->input_grads;
+    }
+
+    void forward_one(size_t i) {
+        if (variant == Variant::Fast) forward(*network[i], input_of(i));
+        else oracle::reference_forward(*network[i], input_of(i));
+    }
+    void backward_one(size_t i) {
+        if (variant == Variant::Fast) backward(*network[i], next_of(i));
+        else oracle::reference_backward(*network[i], next_of(i));
+    }
+    void apply_one(size_t i) {
+        if (variant == Variant::Fast) apply_gradients(*network[i]);
+        else oracle::reference_apply_gradients(*network[i]);
+    }
+};
+
+Rig& rig(Variant v) {
+    // Built on first use and kept: the layers are never released.
+    static Rig* fast = nullptr;
+    static Rig* plain = nullptr;
+    Rig*& r = v == Variant::Fast ? fast : plain;
+    if (!r) r = new Rig(v);
+    return *r;
+}
+
+void register_all() {
+    const char* layer_names[] = {"conv", "relu", "maxpool", "dense"};
+    for (Variant v : {Variant::Fast, Variant::Plain}) {
+        benchmark::RegisterBenchmark((std::string("step/") + name_of(v)).c_str(),
+                                     [v](benchmark::State& state) {
+                                         Rig& r = rig(v);
+                                         float e = 0;
+                                         for (auto _ : state) e = e + r.step();
+                                         benchmark::DoNotOptimize(e);
+                                         state.counters["steps/s"] = benchmark::Counter(
+                                             double(state.iterations()), benchmark::Counter::kIsRate);
+                                     })
+            ->Unit(benchmark::kMicrosecond);
+        for (size_t i = 0; i < 4; i++) {
+            const std::string base = std::string(layer_names[i]) + "/";
+            const std::string suffix = std::string("/") + name_of(v);
+            benchmark::RegisterBenchmark((base + "forward" + suffix).c_str(),
+                                         [v, i](benchmark::State& state) {
+                                             Rig& r = rig(v);
+                                             for (auto _ : state) r.forward_one(i);
+                                         })
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark((base + "backward" + suffix).c_str(),
+                                         [v, i](benchmark::State& state) {
+                                             Rig& r = rig(v);
+                                             for (auto _ : state) r.backward_one(i);
+                                         })
+                ->Unit(benchmark::kMicrosecond);
+            if (i == 0 || i == 3)
+                benchmark::RegisterBenchmark((base + "apply_gradients" + suffix).c_str(),
+                                             [v, i](benchmark::State& state) {
+                                                 Rig& r = rig(v);
+                                                 for (auto _ : state) r.apply_one(i);
+                                             })
+                    ->Unit(benchmark::kMicrosecond);
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

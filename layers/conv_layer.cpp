@@ -1,6 +1,7 @@
 #include "layers/conv_layer.h"
 
 #include "core/random.h"
+#include "layers/conv_lanes.h"
 
 namespace tavelin {
 
@@ -8,31 +9,13 @@ Shape conv_output_shape(uint16_t stride, uint16_t extent, int32_t filter_count, 
     return {(in.x - extent) / stride + 1, (in.y - extent) / stride + 1, filter_count};
 }
 
-ConvLayer::ConvLayer(uint16_t stride_, uint16_t extent_, int32_t filter_count, Shape in)
-    : Layer(LayerKind::Conv, in, conv_output_shape(stride_, extent_, filter_count, in)),
-      stride(stride_),
-      extent(extent_) {
-    // Weights start in 0 .. 1/n, n the number of weights of one filter.
-    for (int32_t f = 0; f < filter_count; f++) {
-        Tensor filter(extent, extent, in.z);
-        const float scale = 1.0f / float(extent * extent * in.z);
-        for (int32_t x = 0; x < extent; x++)
-            for (int32_t y = 0; y < extent; y++)
-                for (int32_t z = 0; z < in.z; z++) filter(x, y, z) = float(rand()) * scale / 32767;
-        filters.push_back(std::move(filter));
-    }
-    for (const Tensor& filter : filters) filter_grads.emplace_back(filter.shape());
-}
+namespace {
 
-OutputWindow output_window(const ConvLayer& layer, int32_t x, int32_t y) {
-    return output_window(x, y, layer.stride, layer.extent, layer.output.size_x,
-                         layer.output.size_y, int32_t(layer.filters.size()));
-}
+// ---- plain loops: every shape --------------------------------------------
 
-// input: in.x x in.y x in.z; output: out.x x out.y x filters.
 // out(x, y, f) = sum over i, j, z (z innermost) of
 //                in(x*stride + i, y*stride + j, z) * filter_f(i, j, z)
-void forward_conv(ConvLayer& l) {
+void forward_conv_plain(ConvLayer& l) {
     const TensorView& in = l.input;
     for (size_t f = 0; f < l.filters.size(); f++) {
         const Tensor& filter = l.filters[f];
@@ -51,10 +34,10 @@ void forward_conv(ConvLayer& l) {
     }
 }
 
-// next = G, the output's extents. Each input position gathers from the
-// output cells whose windows cover it; the same walk accumulates the filter
-// gradients, so every cell sums its terms in input (x, y) order.
-void backward_conv(ConvLayer& l, const Tensor& next) {
+// Each input position gathers from the output cells whose windows cover
+// it; the same walk accumulates the filter gradients, so every cell sums
+// its terms in input (x, y) order.
+void backward_conv_plain(ConvLayer& l, const Tensor& next) {
     const TensorView& in = l.input;
     for (CellTensor& cells : l.filter_grads)
         for (int32_t i = 0; i < l.extent; i++)
@@ -88,7 +71,7 @@ void backward_conv(ConvLayer& l, const Tensor& next) {
     }
 }
 
-void update_conv(ConvLayer& l) {
+void update_conv_plain(ConvLayer& l) {
     for (size_t f = 0; f < l.filters.size(); f++) {
         Tensor& filter = l.filters[f];
         CellTensor& cells = l.filter_grads[f];
@@ -100,6 +83,46 @@ void update_conv(ConvLayer& l) {
                     cell.carried = carry_gradient(cell);
                 }
     }
+}
+
+}  // namespace
+
+ConvLayer::ConvLayer(uint16_t stride_, uint16_t extent_, int32_t filter_count, Shape in)
+    : Layer(LayerKind::Conv, in, conv_output_shape(stride_, extent_, filter_count, in)),
+      stride(stride_),
+      extent(extent_) {
+    // Weights start in 0 .. 1/n, n the number of weights of one filter.
+    for (int32_t f = 0; f < filter_count; f++) {
+        Tensor filter(extent, extent, in.z);
+        const float scale = 1.0f / float(extent * extent * in.z);
+        for (int32_t x = 0; x < extent; x++)
+            for (int32_t y = 0; y < extent; y++)
+                for (int32_t z = 0; z < in.z; z++) filter(x, y, z) = float(rand()) * scale / 32767;
+        filters.push_back(std::move(filter));
+    }
+    for (const Tensor& filter : filters) filter_grads.emplace_back(filter.shape());
+    prepare_conv_lanes(*this);
+}
+
+OutputWindow output_window(const ConvLayer& layer, int32_t x, int32_t y) {
+    return output_window(x, y, layer.stride, layer.extent, layer.output.size_x,
+                         layer.output.size_y, int32_t(layer.filters.size()));
+}
+
+// The vectorised passes take every layer they fit (stride 1, the shapes it
+// was built with); the plain loops take the rest.
+void forward_conv(ConvLayer& l) {
+    if (conv_lanes_fit(l)) forward_conv_lanes(l);
+    else forward_conv_plain(l);
+}
+
+void backward_conv(ConvLayer& l, const Tensor& next) {
+    if (!backward_conv_lanes(l, next)) backward_conv_plain(l, next);
+}
+
+void update_conv(ConvLayer& l) {
+    if (conv_lanes_fit(l)) update_conv_lanes(l);
+    else update_conv_plain(l);
 }
 
 }  // namespace tavelin

@@ -10,11 +10,33 @@
 
 namespace tavelin {
 
+// Working space of the vectorised passes, sized at construction for
+// the layer's shapes. It is nobody's state: its contents mean nothing
+// between operations, and no result depends on what it held before.
+struct ConvScratch {
+    // next with the filter index fastest, output positions in column order
+    // (x outer, y inner), the filters padded with zeros to a multiple of 8.
+    Tensor grads_by_position;
+    // next, one row (fixed y and filter) at a time, with frame_lead (at
+    // least extent - 1) zeros before each row and zeros after it up to
+    // whole groups of 8 input columns.
+    Tensor framed_grads;
+    int32_t frame_lead = 0;
+    int32_t framed_row = 0;  // floats per row of framed_grads
+    // The filters' weights with the filter index fastest.
+    Tensor filters_by_offset;
+    // Where window element (i, j, z) lies relative to the window's corner in
+    // the input, and in a filter, for i, j, z in the order the sums take them.
+    std::vector<int32_t> window_offsets;
+    std::vector<int32_t> filter_offsets;
+};
+
 struct ConvLayer : Layer {
     std::vector<Tensor> filters;           // extent x extent x in.z each
     std::vector<CellTensor> filter_grads;  // one cell per filter weight
     uint16_t stride;
     uint16_t extent;
+    ConvScratch scratch;
 
     // Draws filter_count * extent * extent * in.z values from rand().
     ConvLayer(uint16_t stride, uint16_t extent, int32_t filter_count, Shape in_size);

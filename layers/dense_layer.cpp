@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/random.h"
+#include "layers/dense_lanes.h"
 
 namespace tavelin {
 
@@ -16,6 +17,7 @@ DenseLayer::DenseLayer(Shape in, int32_t output_count)
     const float scale = float_from_bits(0x400C9F41u) / float(n);
     for (int32_t o = 0; o < output_count; o++)
         for (int32_t m = 0; m < n; m++) weights(m, o, 0) = float(rand()) * scale / 32767;
+    prepare_dense_lanes(*this);
 }
 
 float sigmoid(float sum) {
@@ -24,10 +26,14 @@ float sigmoid(float sum) {
     return 1 / (e + 1);
 }
 
+namespace {
+
+// ---- plain loops: every shape ----------------------------------------------
+
 // in: in.x x in.y x in.z, walked x outermost (not storage order);
 // out: output_count x 1 x 1.
 // sums[o] = sum over (x, y, z) of in(x, y, z) * weights(m, o), m = flat index
-void forward_dense(DenseLayer& l) {
+void forward_dense_plain(DenseLayer& l) {
     const TensorView& in = l.input;
     const int32_t n = l.weights.size_x;
     for (int32_t o = 0; o < l.output.size_x; o++) {
@@ -47,7 +53,7 @@ void forward_dense(DenseLayer& l) {
 // next = G, read at flat position o. Each neuron's cell gets
 // (1 - s) * s * G(o); every input gradient sums weight * cell over neurons
 // o = 0, 1, ... starting from 0.
-void backward_dense(DenseLayer& l, const Tensor& next) {
+void backward_dense_plain(DenseLayer& l, const Tensor& next) {
     const TensorView& in = l.input;
     const int32_t n = l.weights.size_x;
     for (int32_t i = 0; i < l.input_grads.count(); i++) l.input_grads[i] = 0.0f;
@@ -65,7 +71,7 @@ void backward_dense(DenseLayer& l, const Tensor& next) {
     }
 }
 
-void update_dense(DenseLayer& l) {
+void update_dense_plain(DenseLayer& l) {
     const TensorView& in = l.input;
     const int32_t n = l.weights.size_x;
     for (int32_t o = 0; o < l.output.size_x; o++) {
@@ -79,6 +85,25 @@ void update_dense(DenseLayer& l) {
                 }
         cell.carried = carry_gradient(cell);
     }
+}
+
+}  // namespace
+
+// The vectorised passes take every layer they fit (the input extents it
+// was built with); the plain loops take the rest.
+void forward_dense(DenseLayer& l) {
+    if (dense_lanes_fit(l)) forward_dense_lanes(l);
+    else forward_dense_plain(l);
+}
+
+void backward_dense(DenseLayer& l, const Tensor& next) {
+    if (dense_lanes_fit(l)) backward_dense_lanes(l, next);
+    else backward_dense_plain(l, next);
+}
+
+void update_dense(DenseLayer& l) {
+    if (dense_lanes_fit(l)) update_dense_lanes(l);
+    else update_dense_plain(l);
 }
 
 }  // namespace tavelin

@@ -9,10 +9,23 @@
 
 namespace tavelin {
 
+// Working space of the vectorised forward pass, sized at construction for
+// the layer's input extents. It is nobody's state: the pass rebuilds what
+// it reads from `weights` every time, so weights changed by anyone between
+// passes are always seen.
+struct DenseScratch {
+    // The forward walk (x outermost, z innermost) as a list: step t reads
+    // input element input_at_step[t].
+    std::vector<int32_t> input_at_step;
+    // Weights of up to 8 neurons side by side: weight (m, o0 + k) at 8m + k.
+    Tensor weights_by_input;
+};
+
 struct DenseLayer : Layer {
     std::vector<float> sums;               // pre-activation sums of the last forward
     Tensor weights;                        // n x output_count x 1; weights(m, o) at m + o*n
     std::vector<GradientCell> gradients;  // one per output neuron
+    DenseScratch scratch;
 
     // Draws n * output_count values from rand(), n = in.x * in.y * in.z.
     DenseLayer(Shape in_size, int32_t output_count);

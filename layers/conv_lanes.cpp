@@ -1,0 +1,475 @@
+// The convolution's passes with eight independent sums side by side, for
+// stride 1 on the shapes the layer was built for. Every output, cell and
+// input gradient is the plain loops' sum: the same terms, in the same
+// order, one rounded operation at a time; only which sums run together
+// differs (see conv_layer.cpp for the plain loops).
+#include "layers/conv_lanes.h"
+
+#include <cmath>
+#include <type_traits>
+
+#include "layers/float8.h"
+
+namespace tavelin {
+
+using lanes::float8;
+
+namespace {
+
+// How many accumulators of 8 lanes the target's registers hold at once:
+// the block sizes below never change a result, only how many independent
+// sums run side by side.
+#if defined(__AVX512F__)  // 32 registers of 8 lanes
+constexpr int32_t filters_per_block = 8;       // forward: filters sharing one input load
+constexpr int32_t chunks_per_row_block = 3;    // forward: groups of 8 output columns at once
+constexpr int32_t cell_rows_per_block = 5;     // backward: filter rows of cells summed at once
+constexpr int32_t rows_per_input_block = 4;    // backward: input rows sharing one load of G
+constexpr int32_t chunks_per_input_block = 4;  // backward: groups of 8 input columns at once
+#elif defined(__AVX__) || defined(__aarch64__)  // 16 of 8 lanes, or 32 of 4
+constexpr int32_t filters_per_block = 4;
+constexpr int32_t chunks_per_row_block = 3;
+constexpr int32_t cell_rows_per_block = 2;
+constexpr int32_t rows_per_input_block = 2;
+constexpr int32_t chunks_per_input_block = 4;
+#else  // 16 registers of 4 lanes
+constexpr int32_t filters_per_block = 4;
+constexpr int32_t chunks_per_row_block = 1;
+constexpr int32_t cell_rows_per_block = 1;
+constexpr int32_t rows_per_input_block = 1;
+constexpr int32_t chunks_per_input_block = 4;
+#endif
+constexpr int32_t cell_columns_per_block = 5;
+
+template <int N>
+using count_tag = std::integral_constant<int, N>;
+
+int32_t whole_chunks(int32_t n) { return (n + lanes::width - 1) / lanes::width; }
+
+bool same(Shape a, Shape b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+
+bool fits(const ConvLayer& l) {
+    const Shape in = l.input_grads.shape();
+    if (l.stride != 1 || l.extent == 0) return false;
+    if (!same(l.input.shape(), in)) return false;
+    const int32_t filter_count = int32_t(l.filters.size());
+    if (!same(l.output.shape(), conv_output_shape(1, l.extent, filter_count, in))) return false;
+    if (l.output.size_x < 1 || l.output.size_y < 1) return false;
+    if (l.filter_grads.size() != l.filters.size()) return false;
+    const Shape filter_shape{l.extent, l.extent, in.z};
+    for (size_t f = 0; f < l.filters.size(); f++)
+        if (!same(l.filters[f].shape(), filter_shape) || !same(l.filter_grads[f].shape(), filter_shape))
+            return false;
+    return true;
+}
+
+// ---- forward, stride 1: a row of outputs at once --------------------------
+
+// The filters' weights with the filter index fastest, window offsets in
+// the plain order: weight (i, j, z) of filter f at ((i*extent + j)*depth + z)
+// * filter_count + f. Rebuilt from `filters` by every pass that reads it.
+void lay_out_filters(ConvLayer& l) {
+    const int32_t filter_count = int32_t(l.filters.size());
+    const int32_t steps = int32_t(l.scratch.filter_offsets.size());
+    const int32_t* at = l.scratch.filter_offsets.data();
+    float* by_offset = l.scratch.filters_by_offset.data;
+    for (int32_t step = 0; step < steps; step++) {
+        float* dst = by_offset + step * filter_count;
+        for (int32_t f = 0; f < filter_count; f++) dst[f] = l.filters[size_t(f)].data[at[step]];
+    }
+}
+
+// Output columns x0 .. x0 + 8*NC - 1 of row y for filters f0 .. f0 + NF - 1.
+// Lane x runs exactly the scalar sum of output (x, y, f): the same terms
+// in the same order, i outermost and z innermost (the window offsets are
+// listed in that order). The filters of the block share each load of
+// input lanes.
+template <int NF, int NC>
+void forward_block(ConvLayer& l, int32_t f0, int32_t x0, int32_t y) {
+    const int32_t filter_count = int32_t(l.filters.size());
+    const int32_t steps = int32_t(l.scratch.window_offsets.size());
+    const int32_t* offsets = l.scratch.window_offsets.data();
+    const float* w = l.scratch.filters_by_offset.data + f0;
+    const float* corner = l.input.data + x0 + y * l.input.size_x;
+    float8 acc[NF][NC];
+    for (int g = 0; g < NF; g++)
+        for (int c = 0; c < NC; c++) acc[g][c] = lanes::splat(0.0f);
+    for (int32_t step = 0; step < steps; step++) {
+        const float* src = corner + offsets[step];
+        float8 v[NC];
+        for (int c = 0; c < NC; c++) v[c] = lanes::load(src + c * lanes::width);
+        for (int g = 0; g < NF; g++) {
+            const float wg = w[g];
+            for (int c = 0; c < NC; c++) acc[g][c] = acc[g][c] + v[c] * wg;
+        }
+        w += filter_count;
+    }
+    const int32_t out_plane = l.output.size_x * l.output.size_y;
+    float* dst = l.output.data + x0 + y * l.output.size_x;
+    for (int g = 0; g < NF; g++)
+        for (int c = 0; c < NC; c++) lanes::store(dst + (f0 + g) * out_plane + c * lanes::width, acc[g][c]);
+}
+
+// Calls body(count_tag<N>, first) over consecutive groups of N filters,
+// the widest group the registers allow first.
+template <int Widest, typename Body>
+void in_groups(int32_t count, Body body) {
+    int32_t first = 0;
+    while (first < count) {
+        const int32_t left = count - first;
+        if constexpr (Widest >= 8)
+            if (left >= 8) {
+                body(count_tag<8>(), first);
+                first += 8;
+                continue;
+            }
+        if constexpr (Widest >= 4)
+            if (left >= 4) {
+                body(count_tag<4>(), first);
+                first += 4;
+                continue;
+            }
+        if constexpr (Widest >= 2)
+            if (left >= 2) {
+                body(count_tag<2>(), first);
+                first += 2;
+                continue;
+            }
+        body(count_tag<1>(), first);
+        first += 1;
+    }
+}
+
+void forward_rows(ConvLayer& l) {
+    lay_out_filters(l);
+    const int32_t filter_count = int32_t(l.filters.size());
+    const int32_t out_x = l.output.size_x;
+    const int32_t chunks = out_x / lanes::width;
+    for (int32_t y = 0; y < l.output.size_y; y++) {
+        int32_t c = 0;
+        while (c < chunks) {
+            const int32_t n = chunks - c < chunks_per_row_block ? chunks - c : chunks_per_row_block;
+            const int32_t x0 = c * lanes::width;
+            in_groups<filters_per_block>(filter_count, [&](auto nf, int32_t f0) {
+                switch (n) {
+                    case 1: forward_block<decltype(nf)::value, 1>(l, f0, x0, y); break;
+                    case 2:
+                        if constexpr (chunks_per_row_block >= 2) forward_block<decltype(nf)::value, 2>(l, f0, x0, y);
+                        break;
+                    default:
+                        if constexpr (chunks_per_row_block >= 3)
+                            forward_block<decltype(nf)::value, chunks_per_row_block>(l, f0, x0, y);
+                        break;
+                }
+            });
+            c += n;
+        }
+        // Columns past the last whole group of 8: the scalar sum.
+        const TensorView& in = l.input;
+        for (int32_t f = 0; f < filter_count; f++) {
+            const Tensor& filter = l.filters[size_t(f)];
+            for (int32_t x = chunks * lanes::width; x < out_x; x++) {
+                float sum = 0.0f;
+                for (int32_t i = 0; i < l.extent; i++)
+                    for (int32_t j = 0; j < l.extent; j++)
+                        for (int32_t z = 0; z < in.size_z; z++)
+                            sum = sum + in(x + i, y + j, z) * filter(i, j, z);
+                l.output(x, y, f) = sum;
+            }
+        }
+    }
+}
+
+// ---- backward, stride 1 ----------------------------------------------------
+//
+// With stride 1 every window lies inside the input, the output cells that
+// cover input (x, y) are i = x - a, j = y - b for the filter offsets
+// (a, b), and the plain walk gives:
+//   cell (a, b, z) of filter k: the sum over output positions (i, j),
+//     i outer, j inner, of in(i + a, j + b, z) * G(i, j, k);
+//   input_grads(x, y, z): the sum over i ascending (a descending), j
+//     ascending, k ascending of filter_k(a, b, z) * G(i, j, k).
+// The two are computed apart, each with its own terms in its own order.
+
+// Copies next into the two layouts the passes read.
+void lay_out_grads(ConvLayer& l, const Tensor& next) {
+    const int32_t out_x = l.output.size_x;
+    const int32_t out_y = l.output.size_y;
+    const int32_t out_plane = out_x * out_y;
+    const int32_t filter_count = int32_t(l.filters.size());
+    const int32_t padded_count = whole_chunks(filter_count) * lanes::width;
+    float* by_position = l.scratch.grads_by_position.data;
+    // Blocks of 8 output columns by 8 filters turn around in registers;
+    // filters past the last one read as zeros.
+    const int32_t whole_x = out_x / lanes::width * lanes::width;
+    for (int32_t k0 = 0; k0 < filter_count; k0 += lanes::width)
+        for (int32_t j = 0; j < out_y; j++) {
+            for (int32_t i0 = 0; i0 < whole_x; i0 += lanes::width) {
+                float8 r[8];
+                for (int t = 0; t < 8; t++)
+                    r[t] = k0 + t < filter_count ? lanes::load(next.data + i0 + j * out_x + (k0 + t) * out_plane)
+                                                 : lanes::splat(0.0f);
+                lanes::transpose(r);
+                for (int t = 0; t < 8; t++)
+                    lanes::store(by_position + ((i0 + t) * out_y + j) * padded_count + k0, r[t]);
+            }
+            for (int32_t i = whole_x; i < out_x; i++) {
+                float* dst = by_position + (i * out_y + j) * padded_count + k0;
+                for (int32_t t = 0; t < lanes::width; t++)
+                    dst[t] = k0 + t < filter_count ? next.data[i + j * out_x + (k0 + t) * out_plane] : 0.0f;
+            }
+        }
+    // The frames around the rows stay zero from construction on.
+    const int32_t row = l.scratch.framed_row;
+    float* framed = l.scratch.framed_grads.data + l.scratch.frame_lead;
+    for (int32_t k = 0; k < filter_count; k++)
+        for (int32_t j = 0; j < out_y; j++) {
+            float* dst = framed + (k * out_y + j) * row;
+            const float* src = next.data + j * out_x + k * out_plane;
+            int32_t i = 0;
+            for (; i + lanes::width <= out_x; i += lanes::width) lanes::store(dst + i, lanes::load(src + i));
+            for (; i < out_x; i++) dst[i] = src[i];
+        }
+    lay_out_filters(l);
+}
+
+// Cells (a0 .. a0+NA-1, b0 .. b0+NR-1, z) of filters k0 .. k0+7, each lane a
+// filter: the lanes of one accumulator are eight independent cells.
+template <int NA, int NR>
+void cell_block(ConvLayer& l, int32_t z, int32_t k0, int32_t a0, int32_t b0) {
+    const int32_t out_x = l.output.size_x;
+    const int32_t out_y = l.output.size_y;
+    const int32_t sx = l.input.size_x;
+    const int32_t filter_count = int32_t(l.filters.size());
+    const int32_t padded_count = whole_chunks(filter_count) * lanes::width;
+    const float* by_position = l.scratch.grads_by_position.data + k0;
+    const float* origin = l.input.data + z * sx * l.input.size_y + a0 + b0 * sx;
+    float8 acc[NR][NA];
+    for (int r = 0; r < NR; r++)
+        for (int a = 0; a < NA; a++) acc[r][a] = lanes::splat(0.0f);
+    for (int32_t i = 0; i < out_x; i++)
+        for (int32_t j = 0; j < out_y; j++) {
+            const float8 d = lanes::load(by_position + (i * out_y + j) * padded_count);
+            const float* p = origin + i + j * sx;
+            for (int r = 0; r < NR; r++)
+                for (int a = 0; a < NA; a++) acc[r][a] = acc[r][a] + p[r * sx + a] * d;
+        }
+    const int32_t lanes_used = filter_count - k0 < lanes::width ? filter_count - k0 : lanes::width;
+    for (int32_t lane = 0; lane < lanes_used; lane++) {
+        CellTensor& cells = l.filter_grads[size_t(k0 + lane)];
+        for (int r = 0; r < NR; r++)
+            for (int a = 0; a < NA; a++) cells(a0 + a, b0 + r, z).value = lanes::lane(acc[r][a], lane);
+    }
+}
+
+template <int NA>
+void cell_rows(ConvLayer& l, int32_t z, int32_t k0, int32_t a0) {
+    int32_t b0 = 0;
+    while (b0 < l.extent) {
+        const int32_t left = l.extent - b0;
+        const int32_t n = left < cell_rows_per_block ? left : cell_rows_per_block;
+        switch (n) {
+            case 1: cell_block<NA, 1>(l, z, k0, a0, b0); break;
+            case 2: if constexpr (cell_rows_per_block >= 2) cell_block<NA, 2>(l, z, k0, a0, b0); break;
+            case 3: if constexpr (cell_rows_per_block >= 3) cell_block<NA, 3>(l, z, k0, a0, b0); break;
+            case 4: if constexpr (cell_rows_per_block >= 4) cell_block<NA, 4>(l, z, k0, a0, b0); break;
+            default: if constexpr (cell_rows_per_block >= 5) cell_block<NA, 5>(l, z, k0, a0, b0); break;
+        }
+        b0 += n;
+    }
+}
+
+void sum_filter_grads(ConvLayer& l) {
+    const int32_t filter_count = int32_t(l.filters.size());
+    for (int32_t z = 0; z < l.input.size_z; z++)
+        for (int32_t k0 = 0; k0 < filter_count; k0 += lanes::width)
+            for (int32_t a0 = 0; a0 < l.extent; a0 += cell_columns_per_block) {
+                const int32_t left = l.extent - a0;
+                switch (left < cell_columns_per_block ? left : cell_columns_per_block) {
+                    case 1: cell_rows<1>(l, z, k0, a0); break;
+                    case 2: cell_rows<2>(l, z, k0, a0); break;
+                    case 3: cell_rows<3>(l, z, k0, a0); break;
+                    case 4: cell_rows<4>(l, z, k0, a0); break;
+                    default: cell_rows<cell_columns_per_block>(l, z, k0, a0); break;
+                }
+            }
+}
+
+// Input gradients, one lane per input position (x, y), computed for a
+// block of NY input rows y0 .. y0+NY-1 and 8*NC columns x0 .. at once.
+// Lane (x, y) takes the terms filter_k(a, b, z) * G(x - a, y - b, k) in the
+// plain order: a descending, then output row j = y - b ascending, then k
+// ascending. Each loaded row of G serves every row of the block whose
+// window holds it (rows y with 0 <= y - j < extent), each row with its own
+// weight. Where x - a lies outside the output, the lane reads a zero of
+// the frame: the product with a finite weight is a zero, and adding a zero
+// leaves a sum that started at +0.0 unchanged, so each lane's sum is
+// exactly the plain one.
+
+// The terms of output row j (its framed row, shifted by a, at src for k = 0)
+// for rows R0 .. R1 of the block, over all filters k.
+template <int NY, int NC, int R0, int R1>
+TAVELIN_LANES_INLINE void add_output_row(float8 (&acc)[NY][NC], const float* src, int32_t filter_step,
+                                         const float* weights, int32_t b0, int32_t b_step, int32_t filter_count) {
+    for (int32_t k = 0; k < filter_count; k++) {
+        float8 g[NC];
+        for (int c = 0; c < NC; c++) {
+            g[c] = lanes::load(src + c * lanes::width);
+            lanes::keep_in_register(g[c]);
+        }
+        for (int r = R0; r <= R1; r++) {
+            const float w = weights[(b0 + r) * b_step + k];  // filter_k(a, b0 + r, z)
+            for (int c = 0; c < NC; c++) acc[r][c] = acc[r][c] + w * g[c];
+        }
+        src += filter_step;
+    }
+}
+
+// add_output_row for the rows r0 .. r1 known only at run time.
+template <int NY, int NC, int R0 = 0, int R1 = 0>
+TAVELIN_LANES_INLINE void add_output_row_to(int32_t r0, int32_t r1, float8 (&acc)[NY][NC], const float* src,
+                                            int32_t filter_step, const float* weights, int32_t b0, int32_t b_step,
+                                            int32_t filter_count) {
+    if constexpr (R0 < NY) {
+        if constexpr (R1 < NY) {
+            if (r0 == R0 && r1 == R1) {
+                add_output_row<NY, NC, R0, R1>(acc, src, filter_step, weights, b0, b_step, filter_count);
+                return;
+            }
+            add_output_row_to<NY, NC, R0, R1 + 1>(r0, r1, acc, src, filter_step, weights, b0, b_step,
+                                                  filter_count);
+        } else {
+            add_output_row_to<NY, NC, R0 + 1, R0 + 1>(r0, r1, acc, src, filter_step, weights, b0, b_step,
+                                                      filter_count);
+        }
+    }
+}
+
+template <int NY, int NC>
+void input_grad_block(ConvLayer& l, int32_t z, int32_t y0, int32_t x0) {
+    const int32_t e = l.extent;
+    const int32_t out_y = l.output.size_y;
+    const int32_t filter_count = int32_t(l.filters.size());
+    const int32_t row = l.scratch.framed_row;
+    const int32_t filter_step = out_y * row;
+    const float* framed = l.scratch.framed_grads.data + l.scratch.frame_lead + x0;
+    const int32_t j_first = y0 - (e - 1) > 0 ? y0 - (e - 1) : 0;
+    const int32_t j_last = y0 + NY - 1 < out_y - 1 ? y0 + NY - 1 : out_y - 1;
+    float8 acc[NY][NC];
+    for (int r = 0; r < NY; r++)
+        for (int c = 0; c < NC; c++) acc[r][c] = lanes::splat(0.0f);
+    const int32_t depth = l.input.size_z;
+    const int32_t b_step = depth * filter_count;  // from weight (a, b, z) to (a, b + 1, z)
+    for (int32_t a = e - 1; a >= 0; a--) {
+        const float* weights = l.scratch.filters_by_offset.data + (a * e * depth + z) * filter_count;
+        for (int32_t j = j_first; j <= j_last; j++) {
+            // Rows y0 + r of the block with 0 <= y0 + r - j < e.
+            const int32_t r0 = j - y0 > 0 ? j - y0 : 0;
+            const int32_t r1 = j - y0 + e - 1 < NY - 1 ? j - y0 + e - 1 : NY - 1;
+            add_output_row_to(r0, r1, acc, framed + j * row - a, filter_step, weights, y0 - j, b_step, filter_count);
+        }
+    }
+    const int32_t in_x = l.input.size_x;
+    for (int r = 0; r < NY; r++) {
+        float* dst = l.input_grads.data + x0 + (y0 + r) * in_x + z * in_x * l.input.size_y;
+        for (int c = 0; c < NC; c++) {
+            const int32_t left = in_x - (x0 + c * lanes::width);
+            if (left >= lanes::width) lanes::store(dst + c * lanes::width, acc[r][c]);
+            else lanes::store_first(dst + c * lanes::width, acc[r][c], left);
+        }
+    }
+}
+
+template <int NY>
+void input_grad_rows(ConvLayer& l, int32_t z, int32_t y0) {
+    const int32_t chunks = whole_chunks(l.input.size_x);
+    for (int32_t c = 0; c < chunks; c += chunks_per_input_block) {
+        const int32_t x0 = c * lanes::width;
+        switch (chunks - c < chunks_per_input_block ? chunks - c : chunks_per_input_block) {
+            case 1: input_grad_block<NY, 1>(l, z, y0, x0); break;
+            case 2: if constexpr (chunks_per_input_block >= 2) input_grad_block<NY, 2>(l, z, y0, x0); break;
+            case 3: if constexpr (chunks_per_input_block >= 3) input_grad_block<NY, 3>(l, z, y0, x0); break;
+            default:
+                if constexpr (chunks_per_input_block >= 4) input_grad_block<NY, chunks_per_input_block>(l, z, y0, x0);
+                break;
+        }
+    }
+}
+
+void sum_input_grads(ConvLayer& l) {
+    const int32_t in_y = l.input.size_y;
+    for (int32_t z = 0; z < l.input.size_z; z++) {
+        int32_t y0 = 0;
+        for (; y0 + rows_per_input_block <= in_y; y0 += rows_per_input_block)
+            input_grad_rows<rows_per_input_block>(l, z, y0);
+        for (; y0 < in_y; y0++) input_grad_rows<1>(l, z, y0);
+    }
+}
+
+bool filters_finite(const ConvLayer& l) {
+    for (const Tensor& filter : l.filters)
+        for (int32_t i = 0; i < filter.count(); i++)
+            if (!std::isfinite(filter.data[i])) return false;
+    return true;
+}
+
+// ---- weight update ---------------------------------------------------------
+
+// Every weight has its own cell, so the order over weights is free: storage
+// order, which the compiler vectorises. Each weight takes the rule's
+// rounded steps in their order; the convolution has no multiplier step.
+void update_in_storage_order(ConvLayer& l) {
+    for (size_t f = 0; f < l.filters.size(); f++) {
+        float* w = l.filters[f].data;
+        GradientCell* cells = l.filter_grads[f].data;
+        const int32_t n = l.filters[f].count();
+        for (int32_t i = 0; i < n; i++) {
+            float g = cells[i].carried * momentum;
+            g = g + cells[i].value;
+            float s = g * learning_rate;
+            const float d = w[i] * weight_decay;
+            s = s + d;
+            w[i] = w[i] - s;
+            cells[i].carried = g;
+        }
+    }
+}
+
+}  // namespace
+
+bool conv_lanes_fit(const ConvLayer& l) { return fits(l); }
+
+void prepare_conv_lanes(ConvLayer& l) {
+    if (!fits(l)) return;
+    const Shape in = l.input_grads.shape();
+    const int32_t e = l.extent;
+    const int32_t filter_count = int32_t(l.filters.size());
+    ConvScratch& s = l.scratch;
+    s.grads_by_position = Tensor(l.output.size_x * l.output.size_y, whole_chunks(filter_count) * lanes::width, 1);
+    // Each row's values start on a 32-byte boundary, after at least e - 1 zeros.
+    s.frame_lead = whole_chunks(e - 1) * lanes::width;
+    s.framed_row = s.frame_lead + whole_chunks(in.x) * lanes::width;
+    s.framed_grads = Tensor(s.framed_row, l.output.size_y, filter_count);
+    s.filters_by_offset = Tensor(filter_count, e * e, in.z);
+    for (int32_t i = 0; i < e; i++)
+        for (int32_t j = 0; j < e; j++)
+            for (int32_t z = 0; z < in.z; z++) {
+                s.window_offsets.push_back(i + j * in.x + z * in.x * in.y);
+                s.filter_offsets.push_back(i + j * e + z * e * e);
+            }
+}
+
+void forward_conv_lanes(ConvLayer& l) { forward_rows(l); }
+
+bool backward_conv_lanes(ConvLayer& l, const Tensor& next) {
+    // A non-finite weight would turn the frame's zeros into NaN.
+    if (!fits(l) || !same(next.shape(), l.output.shape()) || l.scratch.framed_row == 0 || !filters_finite(l))
+        return false;
+    lay_out_grads(l, next);
+    sum_filter_grads(l);
+    sum_input_grads(l);
+    return true;
+}
+
+void update_conv_lanes(ConvLayer& l) { update_in_storage_order(l); }
+
+}  // namespace tavelin

@@ -10,13 +10,7 @@ namespace tavelin::platform {
 namespace {
 
 void queue(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    MSG m{};
-    m.hwnd = hwnd;
-    m.message = message;
-    m.wParam = wparam;
-    m.lParam = lparam;
-    m.time = DWORD(SDL_GetTicks64());
-    layer().input.push_back(m);
+    layer().input.push_back(message_for(hwnd, message, wparam, lparam));
 }
 
 // Repeat count 1, the scan code, and bit 30 for "the key was already down".

@@ -146,6 +146,8 @@ void send_size(HWND hwnd, WPARAM kind);
 void destroy_window(HWND hwnd);
 // Copies the backing picture to the screen.
 void present(HWND hwnd);
+// A message record stamped with the current time.
+MSG message_for(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // Turns one SDL event into queued messages or immediate sends.
 void translate_event(const SDL_Event& event);
 uint32_t virtual_key_of(SDL_Keycode key);

@@ -13,15 +13,6 @@ constexpr uint32_t shortest_timer_ms = 10;
 
 uint64_t now_ms() { return SDL_GetTicks64(); }
 
-MSG message_for(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    MSG m{};
-    m.hwnd = hwnd;
-    m.message = message;
-    m.wParam = wparam;
-    m.lParam = lparam;
-    m.time = DWORD(now_ms());
-    return m;
-}
 
 HWND first_invalid_window() {
     for (const auto& w : layer().windows)
@@ -52,6 +43,16 @@ Timer* earliest_timer(HWND* owner, uint64_t* due) {
 }
 
 }  // namespace
+
+MSG tavelin::platform::message_for(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    MSG m{};
+    m.hwnd = hwnd;
+    m.message = message;
+    m.wParam = wparam;
+    m.lParam = lparam;
+    m.time = DWORD(now_ms());
+    return m;
+}
 
 BOOL WINAPI GetMessageA(MSG* msg, HWND, UINT, UINT) {
     if (msg == nullptr) return -1;

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace tavelin {
 
@@ -13,6 +14,10 @@ FileBuffer read_file_whole(const char* path, int32_t* out_length, std::string* w
         if (why) *why = std::move(reason);
         return FileBuffer();
     };
+    // Some systems open a directory for reading and then report an absurd
+    // length for it; say what it is instead.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) return fail("it is a directory, not a file");
     std::FILE* file = std::fopen(path, "rb");
     if (!file) return fail(std::strerror(errno));
     // The length must be known and fit a signed 32-bit count; anything else
@@ -66,11 +71,16 @@ bool read_labeled_images(const char* image_path, const char* label_path, const c
                      image_length);
         return false;
     }
+    if (label_length < label_header_bytes) {
+        std::fprintf(stderr, "%s: too short for a label file header (%d bytes)\n", label_path,
+                     label_length);
+        return false;
+    }
 
     // The image header's count governs, but never past what both files hold.
     const int64_t promised = read_be32(out.images.get() + 4);
     const int64_t image_records = complete_image_records(image_length);
-    const int64_t label_records = label_length < label_header_bytes ? 0 : label_length - label_header_bytes;
+    const int64_t label_records = label_length - label_header_bytes;
     int64_t count = promised;
     if (count > image_records || count > label_records) {
         count = std::min(image_records, label_records);
@@ -80,6 +90,15 @@ bool read_labeled_images(const char* image_path, const char* label_path, const c
                      image_path, (long long)promised, (long long)image_records, label_path,
                      (long long)label_records, (long long)count);
     }
+    if (promised == 0)
+        std::fprintf(stderr, "%s: header gives an image count of 0: no %s images\n", image_path, what);
+    // Every record is read as 28 x 28 whatever the header says; a header
+    // that says otherwise is worth a word.
+    const uint32_t rows = read_be32(out.images.get() + 8);
+    const uint32_t columns = read_be32(out.images.get() + 12);
+    if (rows != uint32_t(image_side) || columns != uint32_t(image_side))
+        std::fprintf(stderr, "%s: header gives images of %u rows and %u columns; reading them as 28 x 28\n",
+                     image_path, rows, columns);
     out.count = int32_t(count);
     return true;
 }
@@ -95,13 +114,18 @@ std::vector<Sample> load_samples(const char* image_path, const char* label_path)
     LabeledImages files;
     if (!read_labeled_images(image_path, label_path, "training", files)) return samples;
     samples.reserve(size_t(files.count));
+    int32_t labels_above_nine = 0;
     for (int32_t k = 0; k < files.count; k++) {
         Sample sample{Tensor(image_side, image_side, 1), Tensor(digit_count, 1, 1)};
         image_from_bytes(files.image(k), sample.image);
         const uint8_t label = files.label(k);
         for (int32_t j = 0; j < digit_count; j++) sample.target(j, 0, 0) = label == j ? 1.0f : 0.0f;
+        if (label >= digit_count) labels_above_nine++;
         samples.push_back(std::move(sample));
     }
+    if (labels_above_nine > 0)
+        std::fprintf(stderr, "%s: %d labels above 9; those images are trained towards no digit at all\n",
+                     label_path, labels_above_nine);
     return samples;
 }
 

@@ -51,11 +51,13 @@ struct LabeledImages {
     uint8_t label(int32_t k) const { return labels[size_t(label_header_bytes + k)]; }
 };
 
-// Reads both files. A file that cannot be read, or an image file too short
-// for its header, gives false with a message on standard error that names
-// the file (`what` says which set it is, e.g. "training"). A header that
-// promises more records than the files hold gives a warning and the
-// complete ones.
+// Reads both files. A file that cannot be read (missing, a directory, no
+// permission), or a file too short for its header, gives false with
+// a message on standard error that names the file (`what` says which set
+// it is, e.g. "training"). A header that promises more records than the
+// files hold gives a warning and the complete ones; a count of 0, and rows
+// or columns other than 28 (the records are read as 28 x 28 all the same),
+// give a warning too.
 bool read_labeled_images(const char* image_path, const char* label_path, const char* what,
                          LabeledImages& out);
 
@@ -66,7 +68,8 @@ void image_from_bytes(const uint8_t* pixels, Tensor& image);
 // One Sample per image. A file that cannot be read gives an empty list and
 // a message on standard error naming it; when a header promises more
 // records than the files hold, only the records complete in both are
-// taken, with a warning. Nothing is read outside the buffers.
+// taken, with a warning. Labels above 9 give all-zero targets, with a
+// warning. Nothing is read outside the buffers.
 std::vector<Sample> load_samples(const char* image_path = default_image_path,
                                  const char* label_path = default_label_path);
 

@@ -2,6 +2,7 @@
 // with good, missing and malformed data and bad arguments.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <sstream>
 
 #include "test_files.h"
+#include "child_process.h"
 
 using namespace tavelin::test_util;
 
@@ -130,6 +132,189 @@ TEST_F(TrainTool, UnwritablePredictionsFileIsReportedBeforeTraining) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no/such/dir/p.csv"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("case"), std::string::npos);
+}
+
+// The rows of docs/bad-inputs.md for tavelin-train, one group per kind of
+// damage. Every case must end in a clear message that names the file, and
+// the status the usage text promises (1 for unusable data).
+
+const std::string train_images = "/train-images.idx3-ubyte";
+const std::string train_labels = "/train-labels.idx1-ubyte";
+const std::string test_images = "/t10k-images.idx3-ubyte";
+const std::string test_labels = "/t10k-labels.idx1-ubyte";
+
+std::vector<uint8_t> labels_mod_ten(int32_t count) {
+    std::vector<uint8_t> labels;
+    for (int32_t k = 0; k < count; k++) labels.push_back(uint8_t(k % 10));
+    return labels;
+}
+
+TEST_F(TrainTool, UnreadableTrainingFilesAreDataErrorsThatNameTheFile) {
+    struct Case {
+        const char* what;
+        std::string file;   // the damaged one
+        void (*damage)(const std::string& path);
+        const char* reason;
+    };
+    auto remove_file = [](const std::string& path) { std::remove(path.c_str()); };
+    auto empty_file = [](const std::string& path) { write_file(path, {}); };
+    auto directory = [](const std::string& path) {
+        std::remove(path.c_str());
+        mkdir(path.c_str(), 0755);
+    };
+    const Case cases[] = {
+        {"missing images", train_images, remove_file, "No such file or directory"},
+        {"missing labels", train_labels, remove_file, "No such file or directory"},
+        {"empty images", train_images, empty_file, "too short for an image file header (0 bytes)"},
+        {"empty labels", train_labels, empty_file, "too short for a label file header (0 bytes)"},
+        {"directory for images", train_images, directory, "it is a directory"},
+        {"directory for labels", train_labels, directory, "it is a directory"},
+    };
+    for (const Case& c : cases) {
+        remove_tree(dir + "/set");
+        mkdir((dir + "/set").c_str(), 0755);
+        write_training_set(dir + "/set", 20);
+        c.damage(dir + "/set" + c.file);
+        const ToolRun r = run("--data " + dir + "/set --min-steps 20");
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_NE(r.err.find(dir + "/set" + c.file), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find("tavelin-train: no training samples in " + dir + "/set"), std::string::npos)
+            << c.what << ": " << r.err;
+        EXPECT_EQ(r.out.find("case"), std::string::npos) << c.what;
+    }
+}
+
+TEST_F(TrainTool, TrainingFileWithoutReadPermissionIsADataError) {
+    open_directory_to_all(dir);
+    write_training_set(dir, 20);
+    // Root reads it anyway: the tool runs as "nobody" then.
+    const std::string as_user = unprivileged_command_prefix();
+    const std::string probe = as_user + TAVELIN_TRAIN + " --help >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0) GTEST_SKIP() << "user nobody cannot run " << TAVELIN_TRAIN;
+    for (const std::string& file : {train_images, train_labels}) {
+        chmod((dir + train_images).c_str(), 0644);
+        chmod((dir + train_labels).c_str(), 0644);
+        chmod((dir + file).c_str(), 0);
+        const std::string out = dir + "/stdout", err = dir + "/stderr";
+        const int raw = std::system((as_user + TAVELIN_TRAIN + " --data " + dir + " --min-steps 20 >" + out +
+                                     " 2>" + err).c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), 1) << file;
+        const std::string message = slurp(err);
+        EXPECT_NE(message.find(dir + file + ": cannot read training"), std::string::npos) << message;
+        EXPECT_NE(message.find("Permission denied"), std::string::npos) << message;
+    }
+}
+
+TEST_F(TrainTool, HeadersThatLieTrainOnTheCompleteRecords) {
+    // Image count 0: nothing to train on.
+    write_file(dir + train_images, idx_images(0, 20, pattern_pixel));
+    write_file(dir + train_labels, idx_labels(20, labels_mod_ten(20)));
+    ToolRun r = run("--data " + dir + " --min-steps 20");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(dir + train_images + ": header gives an image count of 0"), std::string::npos) << r.err;
+
+    // Image count 0xFFFFFFFF over 20 images.
+    write_file(dir + train_images, idx_images(0xFFFFFFFFu, 20, pattern_pixel));
+    r = run("--data " + dir + " --min-steps 20");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("header promises 4294967295 images"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("training on 20 samples"), std::string::npos) << r.err;
+
+    // The last record cut short.
+    Bytes cut = idx_images(20, 20, pattern_pixel);
+    cut.resize(cut.size() - 100);
+    write_file(dir + train_images, cut);
+    r = run("--data " + dir + " --min-steps 20");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("19 complete images"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("training on 19 samples"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("training: 38 steps"), std::string::npos) << r.out;  // two whole passes
+
+    // Fewer labels than images.
+    write_file(dir + train_images, idx_images(20, 20, pattern_pixel));
+    write_file(dir + train_labels, idx_labels(20, labels_mod_ten(7)));
+    r = run("--data " + dir + " --min-steps 20");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(dir + train_labels + " 7 labels; using the first 7"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("training on 7 samples"), std::string::npos) << r.err;
+}
+
+TEST_F(TrainTool, OddShapesAndLabelsAreUsedWithAWarning) {
+    write_file(dir + train_images, idx_images(20, 20, pattern_pixel, 14, 56));
+    std::vector<uint8_t> wild = labels_mod_ten(20);
+    wild[3] = 10;
+    wild[4] = 255;
+    write_file(dir + train_labels, idx_labels(20, wild));
+    std::vector<uint8_t> test_wild = labels_mod_ten(10);
+    test_wild[0] = 200;
+    write_file(dir + test_images, idx_images(10, 10, pattern_pixel, 0, 0xFFFFFFFFu));
+    write_file(dir + test_labels, idx_labels(10, test_wild));
+    const ToolRun r = run("--data " + dir + " --min-steps 20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(dir + train_images + ": header gives images of 14 rows and 56 columns"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(dir + test_images + ": header gives images of 0 rows and 4294967295 columns"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(dir + train_labels + ": 2 labels above 9"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("training on 20 samples"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("test: 10 images"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("labels above 9: 1"), std::string::npos) << r.out;
+}
+
+TEST_F(TrainTool, TestSetWhoseSizeDiffersFromItsLabels) {
+    write_training_set(dir, 20);
+    // More labels than images: the image count governs, without a word.
+    write_file(dir + test_images, idx_images(10, 10, pattern_pixel));
+    write_file(dir + test_labels, idx_labels(30, labels_mod_ten(30)));
+    ToolRun r = run("--data " + dir + " --min-steps 20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("test: 10 images"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find("promises"), std::string::npos) << r.err;
+
+    // An image count above what the image file holds.
+    write_file(dir + test_images, idx_images(50, 10, pattern_pixel));
+    write_file(dir + test_labels, idx_labels(50, labels_mod_ten(50)));
+    r = run("--data " + dir + " --min-steps 20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(dir + test_images + ": header promises 50 images, but the file holds 10"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("test: 10 images"), std::string::npos) << r.out;
+
+    // No labels at all.
+    std::remove((dir + test_labels).c_str());
+    r = run("--data " + dir + " --min-steps 20");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(dir + test_labels + ": cannot read test labels"), std::string::npos) << r.err;
+}
+
+// An evaluation of no images once printed "accuracy: 0.00% (0 of 0)" and
+// exited 0, as if it were a result.
+TEST_F(TrainTool, TestSetWithoutUsableImagesIsADataError) {
+    write_training_set(dir, 20);
+    const Bytes no_records[] = {idx_images(0, 10, pattern_pixel), idx_images(10, 0, pattern_pixel)};
+    for (const Bytes& images : no_records) {
+        write_file(dir + test_images, images);
+        write_file(dir + test_labels, idx_labels(10, labels_mod_ten(10)));
+        const ToolRun r = run("--data " + dir + " --min-steps 20");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("tavelin-train: no test images with labels in " + dir), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("accuracy"), std::string::npos) << r.out;
+    }
+    write_file(dir + test_images, idx_images(10, 10, pattern_pixel));
+    write_file(dir + test_labels, idx_labels(10, {}));  // a header and no label
+    ToolRun r = run("--data " + dir + " --min-steps 20");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no test images with labels"), std::string::npos) << r.err;
+    write_file(dir + test_labels, {});
+    r = run("--data " + dir + " --min-steps 20");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(dir + test_labels + ": too short for a label file header (0 bytes)"), std::string::npos)
+        << r.err;
 }
 
 }  // namespace

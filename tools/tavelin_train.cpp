@@ -154,6 +154,12 @@ int main(int argc, char** argv) {
         if (predictions) std::fclose(predictions);
         return 1;
     }
+    // An accuracy over no images would read as a result; it is unusable data.
+    if (test.count == 0) {
+        std::fprintf(stderr, "tavelin-train: no test images with labels in %s\n", o.test_dir.c_str());
+        if (predictions) std::fclose(predictions);
+        return 1;
+    }
 
     Evaluation ev;
     if (predictions) std::fprintf(predictions, "index,label,predicted,confidence\n");

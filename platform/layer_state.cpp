@@ -91,8 +91,11 @@ void resize_keeping_picture(PixelBuffer& buffer, int32_t width, int32_t height) 
     next.bgrx.assign(size_t(4) * size_t(next.width) * size_t(next.height), 0xFF);
     const int32_t w = std::min(buffer.width, next.width);
     const int32_t h = std::min(buffer.height, next.height);
-    for (int32_t y = 0; y < h; y++)
-        std::copy_n(buffer.pixel(0, y), size_t(4) * size_t(w), next.pixel(0, y));
+    // A picture of zero width has rows but no storage: nothing to copy,
+    // and pixel() on it would index an empty vector.
+    if (w > 0)
+        for (int32_t y = 0; y < h; y++)
+            std::copy_n(buffer.pixel(0, y), size_t(4) * size_t(w), next.pixel(0, y));
     buffer = std::move(next);
 }
 

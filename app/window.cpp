@@ -140,6 +140,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
 
     HWND hwnd = CreateWindowExA(0, class_name, window_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, window_y,
                                 CW_USEDEFAULT, window_height, nullptr, nullptr, instance, nullptr);
+    // Without a window no message would ever arrive and the loop below
+    // would wait for ever, invisibly: say so and end instead.
+    if (hwnd == nullptr) {
+        MessageBoxA(nullptr, "Cannot open the window.", class_name, MB_ICONERROR);
+        return 1;
+    }
     ShowWindow(hwnd, show_command);
     UpdateWindow(hwnd);
 

@@ -364,5 +364,14 @@ TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << read_all(dir_ + "/stderr.txt");
 }
 
+// Without a display the window cannot be opened; the program must say so
+// and end, not wait for ever for messages that cannot come.
+TEST(NoDisplay, TheProgramSaysItCannotOpenTheWindowAndEnds) {
+    const std::string out = output_of(std::string("cd /tmp && env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11 ") +
+                                      "timeout 30 " TAVELIN_PROGRAM " 2>&1; echo \"exit $?\"");
+    EXPECT_NE(out.find("Cannot open the window."), std::string::npos) << out;
+    EXPECT_NE(out.find("exit 1\n"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace tavelin

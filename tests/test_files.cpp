@@ -55,9 +55,14 @@ Bytes idx_labels(uint32_t header_count, const std::vector<uint8_t>& labels) {
 
 uint8_t pattern_pixel(int32_t k, int32_t r, int32_t c) { return uint8_t((k * 37 + r * 3 + c) % 256); }
 
-void write_training_set(const std::string& dir, int32_t count, const char* prefix) {
+std::vector<uint8_t> labels_mod_ten(int32_t count) {
     std::vector<uint8_t> labels;
     for (int32_t k = 0; k < count; k++) labels.push_back(uint8_t(k % 10));
+    return labels;
+}
+
+void write_training_set(const std::string& dir, int32_t count, const char* prefix) {
+    const std::vector<uint8_t> labels = labels_mod_ten(count);
     const std::string p = dir + "/" + prefix;
     write_file(p + "-images.idx3-ubyte", idx_images(uint32_t(count), count, pattern_pixel));
     write_file(p + "-labels.idx1-ubyte", idx_labels(uint32_t(count), labels));

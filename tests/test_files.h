@@ -23,6 +23,9 @@ Bytes idx_labels(uint32_t header_count, const std::vector<uint8_t>& labels);
 // A recognisable pattern: image k is filled with byte (k * 37 + r * 3 + c) mod 256.
 uint8_t pattern_pixel(int32_t k, int32_t r, int32_t c);
 
+// Labels 0, 1, ..., 9, 0, 1, ... for `count` images.
+std::vector<uint8_t> labels_mod_ten(int32_t count);
+
 // Writes train-images/train-labels (or the t10k pair with prefix "t10k")
 // into dir with `count` images of pattern_pixel and labels k % 10.
 void write_training_set(const std::string& dir, int32_t count, const char* prefix = "train");

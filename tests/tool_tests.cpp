@@ -143,12 +143,6 @@ const std::string train_labels = "/train-labels.idx1-ubyte";
 const std::string test_images = "/t10k-images.idx3-ubyte";
 const std::string test_labels = "/t10k-labels.idx1-ubyte";
 
-std::vector<uint8_t> labels_mod_ten(int32_t count) {
-    std::vector<uint8_t> labels;
-    for (int32_t k = 0; k < count; k++) labels.push_back(uint8_t(k % 10));
-    return labels;
-}
-
 TEST_F(TrainTool, UnreadableTrainingFilesAreDataErrorsThatNameTheFile) {
     struct Case {
         const char* what;

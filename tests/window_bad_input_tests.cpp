@@ -26,16 +26,11 @@ namespace tavelin {
 namespace {
 
 using test_util::Bytes;
+using test_util::labels_mod_ten;
 
 constexpr int32_t images_in_set = 20;
 const std::string image_file = "data/train-images.idx3-ubyte";
 const std::string label_file = "data/train-labels.idx1-ubyte";
-
-std::vector<uint8_t> labels_mod_ten(int32_t count) {
-    std::vector<uint8_t> labels;
-    for (int32_t k = 0; k < count; k++) labels.push_back(uint8_t(k % 10));
-    return labels;
-}
 
 // The user's session, in the child. Reports each step on standard error:
 //   status before training: ...

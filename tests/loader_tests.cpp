@@ -100,6 +100,12 @@ TEST_F(Loader, LabelAboveNineGivesAllZeroTarget) {
         EXPECT_EQ(samples[1].target[j], 0.0f);
     }
     EXPECT_EQ(samples[2].target[9], 1.0f);
+
+    write(idx_images(2, 2, pattern_pixel), idx_labels(2, {3, 11}));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(load().size(), 2u);
+    const std::string one = testing::internal::GetCapturedStderr();
+    EXPECT_NE(one.find(labels + ": 1 label above 9;"), std::string::npos) << one;
 }
 
 TEST_F(Loader, LabelHeaderCountIsIgnored) {

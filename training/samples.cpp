@@ -124,8 +124,8 @@ std::vector<Sample> load_samples(const char* image_path, const char* label_path)
         samples.push_back(std::move(sample));
     }
     if (labels_above_nine > 0)
-        std::fprintf(stderr, "%s: %d labels above 9; those images are trained towards no digit at all\n",
-                     label_path, labels_above_nine);
+        std::fprintf(stderr, "%s: %d %s above 9; those images are trained towards no digit at all\n",
+                     label_path, labels_above_nine, labels_above_nine == 1 ? "label" : "labels");
     return samples;
 }
 

@@ -27,6 +27,7 @@
 #include "fuzz_support.h"
 #include "platform/headless.h"
 #include "platform/layer_state.h"
+#include "program_window.h"
 #include "test_files.h"
 #include "training/recognize.h"
 
@@ -49,14 +50,6 @@ struct Reader {
         return v;
     }
 };
-
-void open_window() {
-    window = CreateWindowExA(0, "Corvash", "Tavelin", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 200, CW_USEDEFAULT,
-                             250, nullptr, nullptr, nullptr, nullptr);
-    FUZZ_CHECK(window != nullptr);
-    ShowWindow(window, SW_SHOWDEFAULT);
-    UpdateWindow(window);
-}
 
 void check_state() {
     FUZZ_CHECK(headless::window_exists(window));
@@ -155,13 +148,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     window_training_config.min_steps = 200;
     const InWorkDir in_work_dir(work_dir);
 
-    WNDCLASSA wc = {};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = window_proc;
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = "Corvash";
-    FUZZ_CHECK(RegisterClassA(&wc) != 0);
-    open_window();
+    window = test_util::open_program_window();
+    FUZZ_CHECK(window != nullptr);
     send(WM_TIMER, 1, 0);  // trains
     FUZZ_CHECK(network_ready && !training_data_missing);
     return 0;

@@ -19,6 +19,7 @@
 #include "app/canvas.h"
 #include "app/window.h"
 #include "core/random.h"
+#include "program_window.h"
 #include "test_files.h"
 #include "child_process.h"
 
@@ -41,17 +42,8 @@ const std::string label_file = "data/train-labels.idx1-ubyte";
 int user_session() {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     window_training_config.min_steps = 40;
-    WNDCLASSA wc = {};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = window_proc;
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = "Corvash";
-    if (RegisterClassA(&wc) == 0) return 10;
-    HWND hwnd = CreateWindowExA(0, "Corvash", "Tavelin", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 200, CW_USEDEFAULT,
-                                250, nullptr, nullptr, nullptr, nullptr);
+    HWND hwnd = test_util::open_program_window();
     if (hwnd == nullptr) return 11;
-    ShowWindow(hwnd, SW_SHOWDEFAULT);
-    UpdateWindow(hwnd);
     std::fprintf(stderr, "status before training: %s\n", format_status_text().c_str());
 
     window_proc(hwnd, WM_TIMER, 1, 0);

@@ -20,6 +20,7 @@
 #include "app/window.h"
 #include "core/random.h"
 #include "platform/headless.h"
+#include "program_window.h"
 #include "rand_control.h"
 #include "test_files.h"
 #include "training/recognize.h"
@@ -56,18 +57,6 @@ std::vector<uint8_t> top_rows(const headless::ClientPixels& p) {
     return std::vector<uint8_t>(p.bgrx.begin(), p.bgrx.begin() + 4 * 16 * p.width);
 }
 
-void register_window_class() {
-    static bool registered = false;
-    if (registered) return;
-    WNDCLASSA wc = {};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = window_proc;
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = "Corvash";
-    ASSERT_NE(RegisterClassA(&wc), 0);
-    registered = true;
-}
-
 // A working directory of its own with a small training set in data/, and a
 // window created, shown and painted the way WinMain does it.
 class Window : public ::testing::Test {
@@ -93,12 +82,8 @@ protected:
         // 1000 steps (50 passes over 20 images): one progress line.
         window_training_config.min_steps = 1000;
 
-        register_window_class();
-        hwnd_ = CreateWindowExA(0, "Corvash", "Tavelin", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 200,
-                                CW_USEDEFAULT, 250, nullptr, nullptr, nullptr, nullptr);
+        hwnd_ = test_util::open_program_window();
         ASSERT_NE(hwnd_, nullptr);
-        ShowWindow(hwnd_, SW_SHOWDEFAULT);
-        UpdateWindow(hwnd_);
     }
     void TearDown() override {
         if (headless::window_exists(hwnd_)) {

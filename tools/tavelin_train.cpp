@@ -150,13 +150,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     LabeledImages test;
-    if (!read_labeled_images(test_images.c_str(), test_labels.c_str(), "test", test)) {
-        if (predictions) std::fclose(predictions);
-        return 1;
-    }
+    const bool readable = read_labeled_images(test_images.c_str(), test_labels.c_str(), "test", test);
     // An accuracy over no images would read as a result; it is unusable data.
-    if (test.count == 0) {
+    if (readable && test.count == 0)
         std::fprintf(stderr, "tavelin-train: no test images with labels in %s\n", o.test_dir.c_str());
+    if (!readable || test.count == 0) {
         if (predictions) std::fclose(predictions);
         return 1;
     }

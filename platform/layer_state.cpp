@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace tavelin::platform {
 
@@ -26,6 +27,17 @@ bool ensure_sdl() {
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "cannot open a window: %s\n", SDL_GetError());
+        return false;
+    }
+    // When no display answers, SDL falls back to drivers that draw into
+    // memory: the program would run on with a window nobody can see. Those
+    // only when asked for by name (headless runs).
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    const bool in_memory = driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+    if (in_memory && !(asked && std::strstr(asked, driver))) {
+        std::fprintf(stderr, "cannot open a window: no display could be reached\n");
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return false;
     }
     s.sdl_ready = true;

@@ -1,7 +1,7 @@
 // tavelin-train: the window program's training, without the window, then
 // an evaluation on the held-out test set.
 //
-//   tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE]
+//   tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE] [--normalise]
 //
 // Exit status: 0 done, 1 unusable data, 2 bad arguments.
 #include <chrono>
@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "training/network.h"
+#include "training/normalise.h"
 #include "training/recognize.h"
 
 using namespace tavelin;
@@ -25,16 +26,20 @@ struct Options {
     bool test_dir_given = false;
     int32_t min_steps = 100000;
     std::string predictions;
+    bool normalise = false;
 };
 
 const char usage[] =
-    "usage: tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE]\n"
+    "usage: tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE] [--normalise]\n"
     "  --data DIR          training files DIR/train-images.idx3-ubyte and\n"
     "                      DIR/train-labels.idx1-ubyte (default: data)\n"
     "  --test DIR          test files DIR/t10k-images.idx3-ubyte and\n"
     "                      DIR/t10k-labels.idx1-ubyte (default: the --data DIR)\n"
     "  --min-steps N       train whole passes until at least N steps (default 100000)\n"
-    "  --predictions FILE  write index,label,predicted,confidence for every test image\n";
+    "  --predictions FILE  write index,label,predicted,confidence for every test image\n"
+    "  --normalise         recognise each test image as the window recognises a\n"
+    "                      drawing: fitted into a 20 x 20 box and centred by its\n"
+    "                      centre of mass first; an image without ink is no digit\n";
 
 // Returns 0 when the arguments are usable, else prints why and returns 2.
 int parse_options(int argc, char** argv, Options& o) {
@@ -43,6 +48,10 @@ int parse_options(int argc, char** argv, Options& o) {
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage, stdout);
             std::exit(0);
+        }
+        if (arg == "--normalise") {
+            o.normalise = true;
+            continue;
         }
         const bool takes_value =
             arg == "--data" || arg == "--test" || arg == "--min-steps" || arg == "--predictions";
@@ -163,7 +172,8 @@ int main(int argc, char** argv) {
     if (predictions) std::fprintf(predictions, "index,label,predicted,confidence\n");
     for (int32_t k = 0; k < test.count; k++) {
         const int32_t label = test.label(k);
-        const int32_t digit = recognize(network, test.image(k));
+        const int32_t digit =
+            o.normalise ? recognize_drawing(network, test.image(k), false) : recognize(network, test.image(k));
         if (digit < 0) ev.no_digit++;
         if (label >= digit_count) ev.bad_labels++;
         else if (digit >= 0) ev.confusion[label][digit]++;

@@ -1,8 +1,12 @@
 #include "app/window.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <string_view>
 
 #include "app/canvas.h"
+#include "app/stroke.h"
+#include "training/normalise.h"
 #include "training/recognize.h"
 
 namespace tavelin {
@@ -12,6 +16,8 @@ uint32_t client_height = 0;
 RECT text_rect = {0, 0, 1, 1};
 bool network_ready = false;
 bool training_data_missing = false;
+std::string training_data_folder;
+bool recognize_as_drawn = false;
 TrainingConfig window_training_config;
 
 namespace {
@@ -22,6 +28,30 @@ constexpr UINT_PTR repaint_timer = 1;
 constexpr UINT repaint_period_ms = 16;
 constexpr int window_x = 200, window_y = 200, window_width = 200, window_height = 250;
 
+// The one option: "--as-drawn". Anything else is refused with a message,
+// so that a mistyped option is not silently ignored.
+bool read_command_line(const char* command_line) {
+    std::string_view rest = command_line ? command_line : "";
+    while (!rest.empty()) {
+        const size_t start = rest.find_first_not_of(" \t");
+        if (start == std::string_view::npos) break;
+        rest.remove_prefix(start);
+        const std::string_view word = rest.substr(0, rest.find_first_of(" \t"));
+        rest.remove_prefix(word.size());
+        if (word == "--as-drawn") {
+            recognize_as_drawn = true;
+            continue;
+        }
+        const std::string text = "Unknown option: " + std::string(word) +
+                                 "\nUsage: tavelin [--as-drawn]\n  --as-drawn  recognise the drawing exactly "
+                                 "as it lies on the canvas, without fitting it into the shape of the training "
+                                 "digits";
+        MessageBoxA(nullptr, text.c_str(), window_title, MB_ICONERROR);
+        return false;
+    }
+    return true;
+}
+
 void run_key_command(WPARAM key, Network& network) {
     switch (key) {
         case VK_TAB:
@@ -31,7 +61,7 @@ void run_key_command(WPARAM key, Network& network) {
             uint8_t pixels[canvas_side * canvas_side];
             canvas_to_bytes(pixels);
             recognized_digit = -1;
-            recognized_digit = recognize(network, pixels);
+            recognized_digit = recognize_drawing(network, pixels, recognize_as_drawn);
             break;
         }
         case VK_SPACE:
@@ -42,11 +72,22 @@ void run_key_command(WPARAM key, Network& network) {
     }
 }
 
+// Where the training files were looked for, as a path the user can find
+// from anywhere.
+std::string absolute_folder_of(const std::string& file) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    return (error ? std::filesystem::path(file) : absolute).parent_path().lexically_normal().string();
+}
+
 }  // namespace
 
 std::string format_status_text() {
     if (!network_ready) return "Loading Training data";
-    if (training_data_missing) return "No training data in data/";
+    // Short lines: the window is narrow.
+    if (training_data_missing)
+        return "No training data in\n" + training_data_folder +
+               "\nGet it with scripts/get-data,\nor start the program from\nthe folder that holds data/.";
     // There is no confidence for "no digit": it shows as 0.0.
     const bool has_digit = recognized_digit >= 0 && recognized_digit < digit_count;
     const float confidence = has_digit ? confidences[recognized_digit] : 0.0f;
@@ -70,9 +111,11 @@ void paint_window(HDC dc) {
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     // Created empty on the first call, from inside CreateWindowExA.
     static Network network;
+    static Stroke stroke;
 
     switch (message) {
         case WM_CREATE:
+            end_stroke(stroke);
             clear_canvas();
             canvas_width = canvas_side;
             canvas_height = canvas_side;
@@ -107,11 +150,27 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
                 train_network(network, window_training_config);
                 network_ready = true;
                 training_data_missing = network.empty();
+                if (training_data_missing) {
+                    training_data_folder = absolute_folder_of(window_training_config.image_path);
+                    std::fprintf(stderr,
+                                 "tavelin: no training data in %s: get it with scripts/get-data, or start the "
+                                 "program from the folder that holds data/\n",
+                                 training_data_folder.c_str());
+                }
             }
             InvalidateRect(hwnd, &text_rect, FALSE);
             return 0;
+        case WM_LBUTTONDOWN:
+            begin_stroke(stroke, LOWORD(lparam), HIWORD(lparam), client_width, client_height);
+            return 0;
+        case WM_LBUTTONUP:
+            end_stroke(stroke);
+            return 0;
         case WM_MOUSEMOVE:
-            if (wparam & MK_LBUTTON) draw_at(LOWORD(lparam), HIWORD(lparam), client_width, client_height);
+            if (wparam & MK_LBUTTON)
+                continue_stroke(stroke, LOWORD(lparam), HIWORD(lparam), client_width, client_height);
+            else
+                end_stroke(stroke);
             return 0;
         default:
             return DefWindowProcA(hwnd, message, wparam, lparam);
@@ -120,8 +179,9 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 
 }  // namespace tavelin
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_command) {
     using namespace tavelin;
+    if (!read_command_line(command_line)) return 2;
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = window_proc;
@@ -143,7 +203,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
     // Without a window no message would ever arrive and the loop below
     // would wait for ever, invisibly: say so and end instead.
     if (hwnd == nullptr) {
-        MessageBoxA(nullptr, "Cannot open the window.", class_name, MB_ICONERROR);
+        MessageBoxA(nullptr, "Cannot open the window.", window_title, MB_ICONERROR);
         return 1;
     }
     ShowWindow(hwnd, show_command);

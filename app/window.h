@@ -22,8 +22,13 @@ extern uint32_t client_height;
 extern RECT text_rect;
 // Set once the first timer tick's training has returned; never cleared.
 extern bool network_ready;
-// Training returned without building a network: no training data.
+// Training returned without building a network: no training data. The
+// folder the files were looked for in, as an absolute path, then.
 extern bool training_data_missing;
+extern std::string training_data_folder;
+// Enter recognises the canvas exactly as drawn (tavelin --as-drawn) rather
+// than fitted into the shape of the training digits first.
+extern bool recognize_as_drawn;
 // What the first timer tick trains with: the program's fixed files and
 // step bound. Only tests change it, to train on a few steps.
 extern TrainingConfig window_training_config;

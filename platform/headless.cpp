@@ -44,6 +44,19 @@ void move_mouse(HWND hwnd, int32_t x, int32_t y, uint32_t buttons) {
     SDL_PushEvent(&e);
 }
 
+void press_left_button(HWND hwnd, int32_t x, int32_t y, bool down) {
+    if (live_window(hwnd) == nullptr) return;
+    SDL_Event e{};
+    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.windowID = hwnd->sdl_id;
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+    e.button.clicks = 1;
+    e.button.x = x;
+    e.button.y = y;
+    SDL_PushEvent(&e);
+}
+
 bool press_key(HWND hwnd, const char* key_name, bool repeat) {
     if (live_window(hwnd) == nullptr) return false;
     const SDL_Keycode key = SDL_GetKeyFromName(key_name);

@@ -28,6 +28,9 @@ enum MouseButton : uint32_t { no_button = 0, left_button = 1, middle_button = 2,
 
 // The mouse moved to client position (x, y) with these buttons held.
 void move_mouse(HWND hwnd, int32_t x, int32_t y, uint32_t buttons);
+// The left button went down (or, with down false, up) at client position
+// (x, y).
+void press_left_button(HWND hwnd, int32_t x, int32_t y, bool down);
 // A key went down; `key_name` is SDL's name for it ("Tab", "Return",
 // "Space", "A", ...). False when the name is unknown.
 bool press_key(HWND hwnd, const char* key_name, bool repeat = false);

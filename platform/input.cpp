@@ -1,6 +1,8 @@
-// SDL events turned into window messages: keys and mouse moves are queued
-// for GetMessageA; resizing and closing are sent to the window at once, as
-// Windows does.
+// SDL events turned into window messages: keys, mouse moves and the left
+// button are queued for GetMessageA; resizing and closing are sent to the
+// window at once, as Windows does.
+#include <algorithm>
+
 #include "platform/layer_state.h"
 
 using namespace tavelin::platform;
@@ -114,6 +116,26 @@ void translate_event(const SDL_Event& event) {
                 if (x < 0 || y < 0 || x >= w->client_width || y >= w->client_height) break;
                 const uint32_t position = (uint32_t(uint16_t(y)) << 16) | uint32_t(uint16_t(x));
                 queue(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), LPARAM(position));
+            }
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            if (event.button.button != SDL_BUTTON_LEFT) break;
+            if (HWND w = window_of_sdl_id(event.button.windowID)) {
+                const bool down = event.type == SDL_MOUSEBUTTONDOWN;
+                const int32_t x = event.button.x, y = event.button.y;
+                // A press counts only over the client area; a release is
+                // always delivered, so that a stroke that left the window
+                // still ends.
+                const bool inside = x >= 0 && y >= 0 && x < w->client_width && y < w->client_height;
+                if (down && !inside) break;
+                const uint32_t cx = uint32_t(std::clamp(x, 0, std::max(0, w->client_width - 1)));
+                const uint32_t cy = uint32_t(std::clamp(y, 0, std::max(0, w->client_height - 1)));
+                const uint32_t position = (uint32_t(uint16_t(cy)) << 16) | uint32_t(uint16_t(cx));
+                // The key state is the one after the change, as Windows gives it.
+                uint32_t buttons = SDL_GetMouseState(nullptr, nullptr);
+                buttons = down ? buttons | SDL_BUTTON_LMASK : buttons & ~uint32_t(SDL_BUTTON_LMASK);
+                queue(w, down ? WM_LBUTTONDOWN : WM_LBUTTONUP, mouse_key_state(buttons), LPARAM(position));
             }
             break;
         case SDL_WINDOWEVENT:

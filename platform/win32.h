@@ -129,6 +129,8 @@ struct WNDCLASSA {
 #define WM_KEYUP 0x0101
 #define WM_TIMER 0x0113
 #define WM_MOUSEMOVE 0x0200
+#define WM_LBUTTONDOWN 0x0201
+#define WM_LBUTTONUP 0x0202
 
 // WM_SIZE kinds.
 #define SIZE_RESTORED 0

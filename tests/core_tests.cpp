@@ -37,7 +37,9 @@ TEST(Tensor, CopyIsDeepAndOutlivesItsSource) {
     EXPECT_EQ((*source)(1, 1, 1), 10.0f);
     delete source;
     for (int32_t i = 0; i < copy.count(); i++)
-        if (i != 10) EXPECT_EQ(copy[i], float(i));
+        if (i != 10) {
+            EXPECT_EQ(copy[i], float(i));
+        }
 
     Tensor assigned(1, 1, 1);
     assigned = copy;

@@ -251,6 +251,26 @@ TEST_F(Layer, MouseMovesCarryTheButtonsAndClientCoordinates) {
     EXPECT_EQ(msg.wParam & MK_MBUTTON, WPARAM(MK_MBUTTON));
 }
 
+// A press counts over the client area only; a release always reaches the
+// window (placed on its edge), so that a stroke dragged out still ends.
+TEST_F(Layer, TheLeftButtonGoesDownOverTheClientAreaAndAlwaysComesUp) {
+    using namespace tavelin::headless;
+    press_left_button(hwnd_, 300, 10, true);
+    press_left_button(hwnd_, 145, 105, true);
+    MSG msg = next();
+    ASSERT_EQ(msg.message, UINT(WM_LBUTTONDOWN));
+    EXPECT_EQ(msg.wParam & MK_LBUTTON, WPARAM(MK_LBUTTON));
+    EXPECT_EQ(LOWORD(msg.lParam), 145);
+    EXPECT_EQ(HIWORD(msg.lParam), 105);
+
+    press_left_button(hwnd_, 300, -20, false);
+    msg = next();
+    ASSERT_EQ(msg.message, UINT(WM_LBUTTONUP));
+    EXPECT_EQ(msg.wParam & MK_LBUTTON, WPARAM(0));
+    EXPECT_EQ(LOWORD(msg.lParam), 199);
+    EXPECT_EQ(HIWORD(msg.lParam), 0);
+}
+
 TEST_F(Layer, MovesOutsideTheClientAreaAreNotReported) {
     using namespace tavelin::headless;
     move_mouse(hwnd_, 200, 10, left_button);

@@ -103,8 +103,9 @@ void expect_has(const std::string& text, const std::string& part) {
 void expect_no_training(const std::string& err) {
     expect_has(err, "status before training: Loading Training data\n");
     expect_has(err, image_file + ": no training samples; the network stays untrained\n");
-    expect_has(err, "status after training: No training data in data/\n");
-    expect_has(err, "status after enter: No training data in data/\n");
+    expect_has(err, "/data: get it with scripts/get-data, or start the program from the folder that holds data/\n");
+    expect_has(err, "status after training: No training data in\n");
+    expect_has(err, "status after enter: No training data in\n");
 }
 
 void expect_trained(const std::string& err) {

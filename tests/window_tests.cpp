@@ -172,7 +172,10 @@ TEST_F(Window, TheStatusLineFollowsTheState) {
     confidences[9] = 100.0f;
     EXPECT_EQ(format_status_text(), "results: 9 100.0 confidence");
     training_data_missing = true;
-    EXPECT_EQ(format_status_text(), "No training data in data/");
+    training_data_folder = "/home/someone/data";
+    EXPECT_EQ(format_status_text(),
+              "No training data in\n/home/someone/data\nGet it with scripts/get-data,\nor start the program "
+              "from\nthe folder that holds data/.");
 }
 
 TEST_F(Window, EveryHandledMessageReturnsZeroAndOthersGoToTheDefault) {
@@ -208,6 +211,73 @@ TEST_F(Window, TheMouseDrawsOnlyWhileTheLeftButtonIsHeld) {
     EXPECT_EQ(canvas[14 + 28 * 14].blue, 9);
     EXPECT_EQ(canvas[14 + 28 * 14].red, 0);
     EXPECT_EQ(canvas[15 + 28 * 15].blue, 191);
+}
+
+// The mouse is reported only now and then: the positions of one stroke,
+// from the button going down to its release, are joined.
+TEST_F(Window, StrokesJoinTheReportedPositionsFromButtonDownToButtonUp) {
+    struct Message {
+        UINT message;
+        WPARAM buttons;
+        int x, y;
+    };
+    struct Cell {
+        int x, y;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Message> messages;
+        std::vector<Cell> inked, white;
+    };
+    // Cells are 200 / 28 = 7.1 pixels wide and 250 / 28 = 8.9 high.
+    std::vector<Cell> row_14, diagonal;
+    for (int x = 2; x <= 25; x++) row_14.push_back({x, 14});
+    for (int k = 0; k < 28; k++) diagonal.push_back({k, k});
+    const std::vector<Case> cases = {
+        {"one quick move draws a solid line",
+         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 125}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 125}, {WM_LBUTTONUP, 0, 180, 125}},
+         row_14,
+         {{10, 10}, {10, 18}}},
+        {"a diagonal from corner to corner",
+         {{WM_LBUTTONDOWN, MK_LBUTTON, 0, 0}, {WM_MOUSEMOVE, MK_LBUTTON, 199, 249}},
+         diagonal,
+         {{20, 5}, {5, 20}}},
+        {"a click is a dot", {{WM_LBUTTONDOWN, MK_LBUTTON, 100, 125}, {WM_LBUTTONUP, 0, 100, 125}}, {{14, 14}},
+         {{16, 14}, {12, 14}}},
+        {"after the release the next stroke starts afresh",
+         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 50}, {WM_LBUTTONUP, 0, 20, 50}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 200}},
+         {{2, 5}, {25, 22}},
+         {{14, 14}}},
+        {"a move without the button ends the stroke",
+         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 50}, {WM_MOUSEMOVE, 0, 100, 100}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 200}},
+         {{2, 5}, {25, 22}},
+         {{14, 14}, {14, 11}}},
+    };
+    for (const Case& c : cases) {
+        send(WM_KEYDOWN, VK_SPACE);
+        for (const Message& m : c.messages) send(m.message, m.buttons, position(m.x, m.y));
+        send(WM_LBUTTONUP, 0, 0);
+        for (const Cell& cell : c.inked) {
+            const Pixel& p = canvas[cell.x + 28 * cell.y];
+            EXPECT_TRUE(p.blue <= 9 && p.green == 0 && p.red == 0) << c.what << ": cell " << cell.x << ", " << cell.y
+                                                                   << " is not inked";
+        }
+        for (const Cell& cell : c.white)
+            EXPECT_EQ(canvas[cell.x + 28 * cell.y].blue, 255) << c.what << ": cell " << cell.x << ", " << cell.y;
+    }
+}
+
+// Only a word the program knows is taken; anything else ends it at once.
+TEST(WindowCommandLine, AsDrawnIsTheOneOptionAndOthersAreRefused) {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    recognize_as_drawn = false;
+    char unknown[] = "--normalise";
+    EXPECT_EQ(WinMain(nullptr, nullptr, unknown, SW_SHOWDEFAULT), 2);
+    EXPECT_FALSE(recognize_as_drawn);
+    char both[] = "  --as-drawn   --bogus";
+    EXPECT_EQ(WinMain(nullptr, nullptr, both, SW_SHOWDEFAULT), 2);
+    EXPECT_TRUE(recognize_as_drawn);
+    recognize_as_drawn = false;
 }
 
 TEST_F(Window, SizeMessagesSetTheClientSizeAndTheTextRectangle) {
@@ -289,7 +359,9 @@ TEST_F(Window, WithoutTrainingDataTheStatusLineSaysSo) {
     send(WM_TIMER, 1);
     EXPECT_TRUE(network_ready);
     EXPECT_TRUE(training_data_missing);
-    EXPECT_EQ(format_status_text(), "No training data in data/");
+    // The folder looked in, as a path that can be found from anywhere.
+    EXPECT_EQ(training_data_folder, dir_ + "/data");
+    EXPECT_EQ(format_status_text().rfind("No training data in\n" + dir_ + "/data\n", 0), 0u) << format_status_text();
     send(WM_KEYDOWN, VK_RETURN);
     EXPECT_EQ(recognized_digit, -1);
     // Tab without the image file leaves the canvas as it is.
@@ -322,6 +394,11 @@ TEST_F(Window, TheFirstTickTrainsAndLaterTicksOnlyRepaint) {
     send(WM_TIMER, 1);
     send(WM_TIMER, 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    // A blank canvas is no digit.
+    send(WM_KEYDOWN, VK_RETURN);
+    EXPECT_EQ(recognized_digit, -1);
+    EXPECT_EQ(format_status_text(), "results: -1 0.0 confidence");
 
     // Enter recognises what is on the canvas: image 3 of the training set.
     test_util::set_next_rand(4);

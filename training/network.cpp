@@ -53,6 +53,8 @@ int32_t train_on_samples(Network& network, const std::vector<Sample>& samples, i
             if (steps % 1000 == 0) {
                 const float average = total_error / float(steps);
                 std::printf("case %d err=%f\n", steps, double(average));
+                // A pipe (scripts/run | tee log) shows progress as it comes.
+                std::fflush(stdout);
             }
         }
     } while (steps < min_steps);

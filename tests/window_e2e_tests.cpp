@@ -22,10 +22,16 @@
 #include <thread>
 #include <vector>
 
+#include "drawn_digits.h"
+#include "platform/headless.h"
+#include "platform/win32.h"
 #include "test_files.h"
 
 #ifndef TAVELIN_PROGRAM
 #error "TAVELIN_PROGRAM must name the window program"
+#endif
+#ifndef TAVELIN_DATA_DIR
+#error "TAVELIN_DATA_DIR must name the folder scripts/get-data fills"
 #endif
 
 namespace tavelin {
@@ -110,6 +116,69 @@ bool parse_ppm(const std::string& data, Screenshot* out) {
     out->rgb.assign(data.begin() + long(offset), data.begin() + long(offset + n));
     return true;
 }
+
+// The status line `text` as the window layer draws it (same font, same
+// renderer), painted here on SDL's off-screen driver: blue bytes, row by
+// row, of the columns up to the text's last ink and the rows that hold ink.
+// The renderer places a line's glyphs a row or two higher or lower
+// depending on the whole line, so only the rows with ink are compared.
+struct StatusProbe {
+    static std::string text;
+    static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+        if (message != WM_PAINT) return DefWindowProcA(hwnd, message, wparam, lparam);
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT r{0, 0, 200, 250};
+        // The line cell's opaque background wipes the previous text.
+        DrawTextA(dc, std::string(80, ' ').c_str(), -1, &r, 0);
+        DrawTextA(dc, text.c_str(), -1, &r, 0);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    static constexpr int rows = 16;
+    int width = 0;  // columns up to the last ink
+    std::vector<int> blue;
+    // The rows of `rows` (each `width` wide) from the first to the last
+    // that holds ink.
+    static std::vector<int> inked_rows(const std::vector<int>& all, int width) {
+        auto inked = [&](int y) {
+            for (int x = 0; x < width; x++)
+                if (all[size_t(y * width + x)] != 255) return true;
+            return false;
+        };
+        int first = 0, last = rows - 1;
+        while (first < rows && !inked(first)) first++;
+        while (last > first && !inked(last)) last--;
+        if (first == rows) return {};
+        return std::vector<int>(all.begin() + first * width, all.begin() + (last + 1) * width);
+    }
+    explicit StatusProbe(const std::string& t) {
+        static HWND hwnd = [] {
+            setenv("SDL_VIDEODRIVER", "dummy", 1);
+            WNDCLASSA wc = {};
+            wc.lpfnWndProc = proc;
+            wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+            wc.lpszClassName = "StatusProbe";
+            RegisterClassA(&wc);
+            return CreateWindowExA(0, "StatusProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 250, nullptr, nullptr,
+                                   nullptr, nullptr);
+        }();
+        if (hwnd == nullptr) return;
+        text = t;
+        InvalidateRect(hwnd, nullptr, FALSE);
+        UpdateWindow(hwnd);
+        const headless::ClientPixels p = headless::client_pixels(hwnd);
+        for (int y = 0; y < rows && y < p.height; y++)
+            for (int x = 0; x < p.width; x++)
+                if (p.bgrx[size_t(4) * size_t(y * p.width + x)] != 255) width = std::max(width, x + 1);
+        // The last column may touch the next glyph's cell: left out.
+        width = std::max(0, width - 1);
+        for (int y = 0; y < rows && y < p.height; y++)
+            for (int x = 0; x < width; x++) blue.push_back(p.bgrx[size_t(4) * size_t(y * p.width + x)]);
+        blue = inked_rows(blue, width);
+    }
+};
+std::string StatusProbe::text;
 
 class RealWindow : public ::testing::Test {
 protected:
@@ -222,6 +291,32 @@ protected:
     // The status line covers the top rows; the canvas below it is checked.
     static constexpr int first_free_row = 3;
 
+    // Waits for the program's one window and reads its place and size.
+    void find_window() {
+        std::string found;
+        ASSERT_TRUE(eventually([&] { return !(found = x("xdotool search --onlyvisible --name '^Tavelin$'")).empty(); }, 20s))
+            << "exit status " << program_.wait_for_exit(0ms) << "; windows:\n"
+            << x("xwininfo -root -tree") << "standard error:\n" << read_all(dir_ + "/stderr.txt");
+        ASSERT_EQ(std::count(found.begin(), found.end(), '\n'), 1) << "more than one window: " << found;
+        window_ = std::stoul(found);
+        const std::string geometry = x("xdotool getwindowgeometry --shell " + std::to_string(window_));
+        std::istringstream g(geometry);
+        for (std::string line; std::getline(g, line);) {
+            if (line.rfind("X=", 0) == 0) left_ = std::stoi(line.substr(2));
+            if (line.rfind("Y=", 0) == 0) top_ = std::stoi(line.substr(2));
+            if (line.rfind("WIDTH=", 0) == 0) client_w_ = std::stoi(line.substr(6));
+            if (line.rfind("HEIGHT=", 0) == 0) client_h_ = std::stoi(line.substr(7));
+        }
+    }
+
+    // Blue bytes of the status line's rows.
+    std::vector<int> status_line(const Screenshot& shot) const {
+        std::vector<int> pixels;
+        for (int y = 0; y < 14; y++)
+            for (int px = 0; px < client_w_; px++) pixels.push_back(shot.at(left_ + px, top_ + y).b);
+        return pixels;
+    }
+
     void close_window() {
         // A window that is already gone must fail the test, not end it.
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
@@ -247,34 +342,13 @@ protected:
 
 TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
     start_program();
-
-    // The window appears, placed where the program puts it.
-    std::string found;
-    ASSERT_TRUE(eventually([&] { return !(found = x("xdotool search --onlyvisible --name '^Tavelin$'")).empty(); }, 20s))
-        << "exit status " << program_.wait_for_exit(0ms) << "; windows:\n"
-        << x("xwininfo -root -tree") << "standard error:\n" << read_all(dir_ + "/stderr.txt");
-    ASSERT_EQ(std::count(found.begin(), found.end(), '\n'), 1) << "more than one window: " << found;
-    window_ = std::stoul(found);
-    const std::string geometry = x("xdotool getwindowgeometry --shell " + std::to_string(window_));
-    std::istringstream g(geometry);
-    for (std::string line; std::getline(g, line);) {
-        if (line.rfind("X=", 0) == 0) left_ = std::stoi(line.substr(2));
-        if (line.rfind("Y=", 0) == 0) top_ = std::stoi(line.substr(2));
-        if (line.rfind("WIDTH=", 0) == 0) client_w_ = std::stoi(line.substr(6));
-        if (line.rfind("HEIGHT=", 0) == 0) client_h_ = std::stoi(line.substr(7));
-    }
+    ASSERT_NO_FATAL_FAILURE(find_window());
     // No window manager: the client area is the outer size asked for.
     EXPECT_EQ(left_, 200);
     EXPECT_EQ(top_, 200);
     ASSERT_EQ(client_w_, 200);
     ASSERT_EQ(client_h_, 250);
 
-    auto status_line = [&](const Screenshot& shot) {
-        std::vector<int> pixels;
-        for (int y = 0; y < 14; y++)
-            for (int px = 0; px < client_w_; px++) pixels.push_back(shot.at(left_ + px, top_ + y).b);
-        return pixels;
-    };
     // Dark text on white: some ink, mostly white (an unpainted window is
     // all black).
     auto status_has_text = [&](const Screenshot& shot) {
@@ -317,8 +391,8 @@ TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
                            600s))
         << read_all(dir_ + "/stderr.txt");
 
-    // A vertical stroke down column 14, rows 6 to 22. The window sees only
-    // moves, so the button goes down just above the stroke.
+    // A vertical stroke down column 14, rows 6 to 22, from where the button
+    // goes down.
     xdotool("mousemove " + at_client(100, 55) + " mousedown 1");
     for (int py = 60; py <= 200; py += 5) xdotool("mousemove " + at_client(100, py));
     xdotool("mouseup 1");
@@ -364,6 +438,65 @@ TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
     const int status = program_.wait_for_exit(10s);
     ASSERT_NE(status, -1) << "the program did not end after its window was closed";
     EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << read_all(dir_ + "/stderr.txt");
+}
+
+// Digits drawn with the real mouse on the real window, on a network trained
+// on the real digits: Enter reads them after fitting them into the shape of
+// the training digits, which reading them as drawn gets wrong.
+TEST_F(RealWindow, ReadsDigitsDrawnWithTheMouse) {
+    for (const char* file : {"train-images.idx3-ubyte", "train-labels.idx1-ubyte"}) {
+        const std::string from = std::string(TAVELIN_DATA_DIR) + "/" + file, to = dir_ + "/data/" + file;
+        ASSERT_EQ(::access(from.c_str(), R_OK), 0) << from << ": scripts/get-data puts the real digits there";
+        ASSERT_EQ(::unlink(to.c_str()), 0);
+        ASSERT_EQ(::symlink(from.c_str(), to.c_str()), 0);
+    }
+    start_program();
+    ASSERT_NO_FATAL_FAILURE(find_window());
+    ASSERT_TRUE(eventually([&] { return read_all(dir_ + "/stdout.txt").find("case 100000 err=") != std::string::npos; },
+                           600s))
+        << read_all(dir_ + "/stderr.txt");
+
+    // The digit the status line shows, read by matching "results: D" as the
+    // window layer draws it; -2 when none matches.
+    std::vector<StatusProbe> probes;
+    for (int d = -1; d <= 9; d++) probes.emplace_back("results: " + std::to_string(d));
+    auto shown_digit = [&](const Screenshot& shot) {
+        for (int d = -1; d <= 9; d++) {
+            const StatusProbe& probe = probes[size_t(d + 1)];
+            if (probe.width == 0) continue;
+            std::vector<int> shown;
+            for (int y = 0; y < StatusProbe::rows; y++)
+                for (int px = 0; px < probe.width; px++) shown.push_back(shot.at(left_ + px, top_ + y).b);
+            if (StatusProbe::inked_rows(shown, probe.width) == probe.blue) return d;
+        }
+        return -2;
+    };
+    ASSERT_EQ(shown_digit(screenshot_when([&](const Screenshot& shot) { return shown_digit(shot) == -1; })), -1)
+        << "the status line after training does not read \"results: -1\"";
+
+    // Drawn low, off to the left and small: as drawn, the network reads 5, 2
+    // and 1 (see the drawn-digit test).
+    const std::vector<test_util::DrawnDigit> all = test_util::drawn_digits();
+    for (size_t k : {size_t(63), size_t(30), size_t(17)}) {
+        const test_util::DrawnDigit& d = all[k];
+        xdotool("key space");
+        std::string moves;
+        for (const test_util::Polyline& stroke : d.strokes) {
+            const auto points = test_util::mouse_positions(stroke, d.spacing, client_w_, client_h_);
+            moves += " mousemove " + at_client(points.front().x, points.front().y) + " mousedown 1";
+            for (size_t i = 1; i < points.size(); i++) moves += " mousemove " + at_client(points[i].x, points[i].y);
+            moves += " mouseup 1";
+        }
+        xdotool(moves);
+        xdotool("key Return");
+        const Screenshot s = screenshot_when([&](const Screenshot& shot) { return shown_digit(shot) == d.digit; });
+        EXPECT_EQ(shown_digit(s), d.digit) << d.digit << " drawn " << d.way;
+    }
+
+    close_window();
+    const int status = program_.wait_for_exit(10s);
+    ASSERT_NE(status, -1) << "the program did not end after its window was closed";
     EXPECT_EQ(WEXITSTATUS(status), 0) << read_all(dir_ + "/stderr.txt");
 }
 

@@ -116,7 +116,8 @@ TEST_F(TrainTool, TestSetWithFewerLabelsThanImagesUsesTheCompleteRecords) {
 
 TEST_F(TrainTool, BadArgumentsAreUsageErrors) {
     for (const char* args : {"--min-steps", "--min-steps 0", "--min-steps -5", "--min-steps 12x",
-                             "--min-steps 99999999999", "--data", "--bogus", "stray"}) {
+                             "--min-steps 99999999999", "--data", "--bogus", "stray", "--data ''", "--test ''",
+                             "--predictions ''"}) {
         const ToolRun r = run(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage:"), std::string::npos) << args << ": " << r.err;
@@ -124,6 +125,18 @@ TEST_F(TrainTool, BadArgumentsAreUsageErrors) {
     const ToolRun help = run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--predictions"), std::string::npos);
+}
+
+// Results that never reached standard output are not a success.
+TEST_F(TrainTool, StandardOutputThatTakesNothingIsAnError) {
+    write_training_set(dir, 20);
+    for (const char* redirect : {">/dev/full", ">&-"}) {
+        const std::string command =
+            std::string(TAVELIN_TRAIN) + " --data " + dir + " --min-steps 20 " + redirect + " 2>" + dir + "/stderr";
+        const int raw = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1) << redirect;
+        EXPECT_NE(slurp(dir + "/stderr").find("standard output"), std::string::npos) << redirect;
+    }
 }
 
 TEST_F(TrainTool, UnwritablePredictionsFileIsReportedBeforeTraining) {

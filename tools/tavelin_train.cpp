@@ -41,13 +41,21 @@ const char usage[] =
     "                      drawing: fitted into a 20 x 20 box and centred by its\n"
     "                      centre of mass first; an image without ink is no digit\n";
 
+// Whether everything printed reached standard output (a full disk, a
+// closed pipe): results that were lost must not pass for success.
+bool standard_output_ok() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    std::fprintf(stderr, "tavelin-train: cannot write to standard output: %s\n", std::strerror(errno));
+    return false;
+}
+
 // Returns 0 when the arguments are usable, else prints why and returns 2.
 int parse_options(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(usage, stdout);
-            std::exit(0);
+            std::exit(standard_output_ok() ? 0 : 1);
         }
         if (arg == "--normalise") {
             o.normalise = true;
@@ -64,6 +72,11 @@ int parse_options(int argc, char** argv, Options& o) {
             return 2;
         }
         const std::string value = argv[++i];
+        // An empty word would silently mean "/train-images..." or no file.
+        if (value.empty() && arg != "--min-steps") {
+            std::fprintf(stderr, "tavelin-train: %s needs a value, not an empty word\n%s", arg.c_str(), usage);
+            return 2;
+        }
         if (arg == "--data") {
             o.data_dir = value;
         } else if (arg == "--test") {
@@ -116,9 +129,26 @@ void print_evaluation(const Evaluation& ev, int32_t count) {
     }
 }
 
+int run(int argc, char** argv);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // With standard output closed, the next file opened would take its
+    // place and receive the results: refuse before anything is opened.
+    struct stat st;
+    if (fstat(fileno(stdout), &st) != 0) {
+        std::fprintf(stderr, "tavelin-train: standard output is closed: nowhere to write the results\n");
+        return 1;
+    }
+    const int status = run(argc, argv);
+    if (!standard_output_ok()) return status != 0 ? status : 1;
+    return status;
+}
+
+namespace {
+
+int run(int argc, char** argv) {
     Options o;
     if (int status = parse_options(argc, argv, o)) return status;
 
@@ -190,3 +220,5 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace

@@ -23,6 +23,9 @@ LPARAM key_lparam(const SDL_KeyboardEvent& key) {
     return LPARAM(l);
 }
 
+// The client position as mouse messages carry it: x low, y high.
+LPARAM client_position(int32_t x, int32_t y) { return LPARAM((uint32_t(uint16_t(y)) << 16) | uint32_t(uint16_t(x))); }
+
 WPARAM mouse_key_state(uint32_t buttons) {
     WPARAM state = 0;
     if (buttons & SDL_BUTTON_LMASK) state |= MK_LBUTTON;
@@ -114,8 +117,7 @@ void translate_event(const SDL_Event& event) {
                 // Only moves over the client area reach the window: it
                 // never captures the mouse.
                 if (x < 0 || y < 0 || x >= w->client_width || y >= w->client_height) break;
-                const uint32_t position = (uint32_t(uint16_t(y)) << 16) | uint32_t(uint16_t(x));
-                queue(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), LPARAM(position));
+                queue(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), client_position(x, y));
             }
             break;
         case SDL_MOUSEBUTTONDOWN:
@@ -129,13 +131,12 @@ void translate_event(const SDL_Event& event) {
                 // still ends.
                 const bool inside = x >= 0 && y >= 0 && x < w->client_width && y < w->client_height;
                 if (down && !inside) break;
-                const uint32_t cx = uint32_t(std::clamp(x, 0, std::max(0, w->client_width - 1)));
-                const uint32_t cy = uint32_t(std::clamp(y, 0, std::max(0, w->client_height - 1)));
-                const uint32_t position = (uint32_t(uint16_t(cy)) << 16) | uint32_t(uint16_t(cx));
+                const LPARAM position = client_position(std::clamp(x, 0, std::max(0, w->client_width - 1)),
+                                                        std::clamp(y, 0, std::max(0, w->client_height - 1)));
                 // The key state is the one after the change, as Windows gives it.
                 uint32_t buttons = SDL_GetMouseState(nullptr, nullptr);
                 buttons = down ? buttons | SDL_BUTTON_LMASK : buttons & ~uint32_t(SDL_BUTTON_LMASK);
-                queue(w, down ? WM_LBUTTONDOWN : WM_LBUTTONUP, mouse_key_state(buttons), LPARAM(position));
+                queue(w, down ? WM_LBUTTONDOWN : WM_LBUTTONUP, mouse_key_state(buttons), position);
             }
             break;
         case SDL_WINDOWEVENT:

@@ -228,47 +228,37 @@ TEST_F(Layer, KeysGiveTheirVirtualKeyCodesRepeatsIncluded) {
     EXPECT_NE(repeat.lParam & (1 << 30), 0);  // the key was already down
 }
 
-TEST_F(Layer, MouseMovesCarryTheButtonsAndClientCoordinates) {
+// Moves carry the buttons held. A press counts over the client area only;
+// a release always reaches the window (placed on its edge), so that a
+// stroke dragged out of it still ends.
+TEST_F(Layer, MouseMessagesCarryTheButtonsAndClientCoordinates) {
     using namespace tavelin::headless;
-    move_mouse(hwnd_, 145, 105, left_button);
-    MSG msg = next();
-    ASSERT_EQ(msg.message, UINT(WM_MOUSEMOVE));
-    EXPECT_EQ(msg.wParam & MK_LBUTTON, WPARAM(MK_LBUTTON));
-    EXPECT_EQ(LOWORD(msg.lParam), 145);
-    EXPECT_EQ(HIWORD(msg.lParam), 105);
-
-    move_mouse(hwnd_, 0, 249, no_button);
-    msg = next();
-    ASSERT_EQ(msg.message, UINT(WM_MOUSEMOVE));
-    EXPECT_EQ(msg.wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON), WPARAM(0));
-    EXPECT_EQ(LOWORD(msg.lParam), 0);
-    EXPECT_EQ(HIWORD(msg.lParam), 249);
-
-    move_mouse(hwnd_, 10, 10, right_button | middle_button);
-    msg = next();
-    EXPECT_EQ(msg.wParam & MK_LBUTTON, WPARAM(0));
-    EXPECT_EQ(msg.wParam & MK_RBUTTON, WPARAM(MK_RBUTTON));
-    EXPECT_EQ(msg.wParam & MK_MBUTTON, WPARAM(MK_MBUTTON));
-}
-
-// A press counts over the client area only; a release always reaches the
-// window (placed on its edge), so that a stroke dragged out still ends.
-TEST_F(Layer, TheLeftButtonGoesDownOverTheClientAreaAndAlwaysComesUp) {
-    using namespace tavelin::headless;
-    press_left_button(hwnd_, 300, 10, true);
-    press_left_button(hwnd_, 145, 105, true);
-    MSG msg = next();
-    ASSERT_EQ(msg.message, UINT(WM_LBUTTONDOWN));
-    EXPECT_EQ(msg.wParam & MK_LBUTTON, WPARAM(MK_LBUTTON));
-    EXPECT_EQ(LOWORD(msg.lParam), 145);
-    EXPECT_EQ(HIWORD(msg.lParam), 105);
-
-    press_left_button(hwnd_, 300, -20, false);
-    msg = next();
-    ASSERT_EQ(msg.message, UINT(WM_LBUTTONUP));
-    EXPECT_EQ(msg.wParam & MK_LBUTTON, WPARAM(0));
-    EXPECT_EQ(LOWORD(msg.lParam), 199);
-    EXPECT_EQ(HIWORD(msg.lParam), 0);
+    struct Case {
+        std::function<void()> input;
+        UINT message;
+        WPARAM buttons;  // of MK_LBUTTON | MK_RBUTTON | MK_MBUTTON
+        int x, y;
+    };
+    const std::vector<Case> cases = {
+        {[&] { move_mouse(hwnd_, 145, 105, left_button); }, WM_MOUSEMOVE, MK_LBUTTON, 145, 105},
+        {[&] { move_mouse(hwnd_, 0, 249, no_button); }, WM_MOUSEMOVE, 0, 0, 249},
+        {[&] { move_mouse(hwnd_, 10, 10, right_button | middle_button); }, WM_MOUSEMOVE, MK_RBUTTON | MK_MBUTTON,
+         10, 10},
+        {[&] {
+             press_left_button(hwnd_, 300, 10, true);
+             press_left_button(hwnd_, 145, 105, true);
+         },
+         WM_LBUTTONDOWN, MK_LBUTTON, 145, 105},
+        {[&] { press_left_button(hwnd_, 300, -20, false); }, WM_LBUTTONUP, 0, 199, 0},
+    };
+    for (size_t k = 0; k < cases.size(); k++) {
+        cases[k].input();
+        const MSG msg = next();
+        EXPECT_EQ(msg.message, cases[k].message) << "case " << k;
+        EXPECT_EQ(msg.wParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON), cases[k].buttons) << "case " << k;
+        EXPECT_EQ(LOWORD(msg.lParam), cases[k].x) << "case " << k;
+        EXPECT_EQ(HIWORD(msg.lParam), cases[k].y) << "case " << k;
+    }
 }
 
 TEST_F(Layer, MovesOutsideTheClientAreaAreNotReported) {

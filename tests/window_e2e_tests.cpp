@@ -117,68 +117,65 @@ bool parse_ppm(const std::string& data, Screenshot* out) {
     return true;
 }
 
-// The status line `text` as the window layer draws it (same font, same
-// renderer), painted here on SDL's off-screen driver: blue bytes, row by
-// row, of the columns up to the text's last ink and the rows that hold ink.
-// The renderer places a line's glyphs a row or two higher or lower
-// depending on the whole line, so only the rows with ink are compared.
+// The status line's top 16 rows, `width` columns, from the first row with
+// ink to the last: the renderer places a line's glyphs a row higher or
+// lower depending on the whole line, so only the inked rows are compared.
+template <typename Blue>
+std::vector<int> inked_rows(int width, Blue blue) {
+    std::vector<std::vector<int>> rows(16);
+    for (int y = 0; y < 16; y++)
+        for (int x = 0; x < width; x++) rows[size_t(y)].push_back(blue(x, y));
+    auto blank = [](const std::vector<int>& r) { return std::all_of(r.begin(), r.end(), [](int v) { return v == 255; }); };
+    while (!rows.empty() && blank(rows.front())) rows.erase(rows.begin());
+    while (!rows.empty() && blank(rows.back())) rows.pop_back();
+    std::vector<int> out;
+    for (const auto& r : rows) out.insert(out.end(), r.begin(), r.end());
+    return out;
+}
+
+// "results: D" as the window layer draws it (same font, same renderer),
+// painted here on SDL's off-screen driver: its inked rows, up to the
+// column before its last ink (the next glyph's cell may start there).
 struct StatusProbe {
-    static std::string text;
-    static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-        if (message != WM_PAINT) return DefWindowProcA(hwnd, message, wparam, lparam);
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        RECT r{0, 0, 200, 250};
-        // The line cell's opaque background wipes the previous text.
-        DrawTextA(dc, std::string(80, ' ').c_str(), -1, &r, 0);
-        DrawTextA(dc, text.c_str(), -1, &r, 0);
-        EndPaint(hwnd, &ps);
-        return 0;
-    }
-    static constexpr int rows = 16;
-    int width = 0;  // columns up to the last ink
-    std::vector<int> blue;
-    // The rows of `rows` (each `width` wide) from the first to the last
-    // that holds ink.
-    static std::vector<int> inked_rows(const std::vector<int>& all, int width) {
-        auto inked = [&](int y) {
-            for (int x = 0; x < width; x++)
-                if (all[size_t(y * width + x)] != 255) return true;
-            return false;
-        };
-        int first = 0, last = rows - 1;
-        while (first < rows && !inked(first)) first++;
-        while (last > first && !inked(last)) last--;
-        if (first == rows) return {};
-        return std::vector<int>(all.begin() + first * width, all.begin() + (last + 1) * width);
-    }
-    explicit StatusProbe(const std::string& t) {
-        static HWND hwnd = [] {
-            setenv("SDL_VIDEODRIVER", "dummy", 1);
-            WNDCLASSA wc = {};
-            wc.lpfnWndProc = proc;
-            wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-            wc.lpszClassName = "StatusProbe";
-            RegisterClassA(&wc);
-            return CreateWindowExA(0, "StatusProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 250, nullptr, nullptr,
-                                   nullptr, nullptr);
-        }();
-        if (hwnd == nullptr) return;
-        text = t;
-        InvalidateRect(hwnd, nullptr, FALSE);
-        UpdateWindow(hwnd);
-        const headless::ClientPixels p = headless::client_pixels(hwnd);
-        for (int y = 0; y < rows && y < p.height; y++)
-            for (int x = 0; x < p.width; x++)
-                if (p.bgrx[size_t(4) * size_t(y * p.width + x)] != 255) width = std::max(width, x + 1);
-        // The last column may touch the next glyph's cell: left out.
-        width = std::max(0, width - 1);
-        for (int y = 0; y < rows && y < p.height; y++)
-            for (int x = 0; x < width; x++) blue.push_back(p.bgrx[size_t(4) * size_t(y * p.width + x)]);
-        blue = inked_rows(blue, width);
-    }
+    int width = 0;
+    std::vector<int> rows;
 };
-std::string StatusProbe::text;
+std::string probe_text;
+LRESULT CALLBACK probe_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != WM_PAINT) return DefWindowProcA(hwnd, message, wparam, lparam);
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT r{0, 0, 200, 250};
+    // The line cell's opaque background wipes the previous text.
+    DrawTextA(dc, std::string(80, ' ').c_str(), -1, &r, 0);
+    DrawTextA(dc, probe_text.c_str(), -1, &r, 0);
+    EndPaint(hwnd, &ps);
+    return 0;
+}
+StatusProbe probe_status(const std::string& text) {
+    static HWND hwnd = [] {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = probe_proc;
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        wc.lpszClassName = "StatusProbe";
+        RegisterClassA(&wc);
+        return CreateWindowExA(0, "StatusProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 250, nullptr, nullptr, nullptr,
+                               nullptr);
+    }();
+    StatusProbe probe;
+    if (hwnd == nullptr) return probe;
+    probe_text = text;
+    InvalidateRect(hwnd, nullptr, FALSE);
+    UpdateWindow(hwnd);
+    const headless::ClientPixels p = headless::client_pixels(hwnd);
+    auto blue = [&](int x, int y) { return int(p.bgrx[size_t(4) * size_t(y * p.width + x)]); };
+    for (int y = 0; y < 16; y++)
+        for (int x = 0; x < p.width; x++)
+            if (blue(x, y) != 255) probe.width = std::max(probe.width, x);
+    probe.rows = inked_rows(probe.width, blue);
+    return probe;
+}
 
 class RealWindow : public ::testing::Test {
 protected:
@@ -460,15 +457,12 @@ TEST_F(RealWindow, ReadsDigitsDrawnWithTheMouse) {
     // The digit the status line shows, read by matching "results: D" as the
     // window layer draws it; -2 when none matches.
     std::vector<StatusProbe> probes;
-    for (int d = -1; d <= 9; d++) probes.emplace_back("results: " + std::to_string(d));
+    for (int d = -1; d <= 9; d++) probes.push_back(probe_status("results: " + std::to_string(d)));
     auto shown_digit = [&](const Screenshot& shot) {
         for (int d = -1; d <= 9; d++) {
             const StatusProbe& probe = probes[size_t(d + 1)];
-            if (probe.width == 0) continue;
-            std::vector<int> shown;
-            for (int y = 0; y < StatusProbe::rows; y++)
-                for (int px = 0; px < probe.width; px++) shown.push_back(shot.at(left_ + px, top_ + y).b);
-            if (StatusProbe::inked_rows(shown, probe.width) == probe.blue) return d;
+            const auto shown = inked_rows(probe.width, [&](int x, int y) { return shot.at(left_ + x, top_ + y).b; });
+            if (probe.width > 0 && shown == probe.rows) return d;
         }
         return -2;
     };

@@ -221,35 +221,33 @@ TEST_F(Window, StrokesJoinTheReportedPositionsFromButtonDownToButtonUp) {
         WPARAM buttons;
         int x, y;
     };
-    struct Cell {
-        int x, y;
-    };
+    using Cells = std::vector<std::pair<int, int>>;
     struct Case {
         const char* what;
         std::vector<Message> messages;
-        std::vector<Cell> inked, white;
+        Cells inked, white;
     };
     // Cells are 200 / 28 = 7.1 pixels wide and 250 / 28 = 8.9 high.
-    std::vector<Cell> row_14, diagonal;
+    Cells row_14, diagonal;
     for (int x = 2; x <= 25; x++) row_14.push_back({x, 14});
     for (int k = 0; k < 28; k++) diagonal.push_back({k, k});
+    const Message down{WM_LBUTTONDOWN, MK_LBUTTON, 20, 50}, up{WM_LBUTTONUP, 0, 20, 50};
     const std::vector<Case> cases = {
         {"one quick move draws a solid line",
-         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 125}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 125}, {WM_LBUTTONUP, 0, 180, 125}},
+         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 125}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 125}},
          row_14,
          {{10, 10}, {10, 18}}},
         {"a diagonal from corner to corner",
          {{WM_LBUTTONDOWN, MK_LBUTTON, 0, 0}, {WM_MOUSEMOVE, MK_LBUTTON, 199, 249}},
          diagonal,
          {{20, 5}, {5, 20}}},
-        {"a click is a dot", {{WM_LBUTTONDOWN, MK_LBUTTON, 100, 125}, {WM_LBUTTONUP, 0, 100, 125}}, {{14, 14}},
-         {{16, 14}, {12, 14}}},
+        {"a click is a dot", {{WM_LBUTTONDOWN, MK_LBUTTON, 100, 125}}, {{14, 14}}, {{16, 14}, {12, 14}}},
         {"after the release the next stroke starts afresh",
-         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 50}, {WM_LBUTTONUP, 0, 20, 50}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 200}},
+         {down, up, {WM_MOUSEMOVE, MK_LBUTTON, 180, 200}},
          {{2, 5}, {25, 22}},
          {{14, 14}}},
         {"a move without the button ends the stroke",
-         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 50}, {WM_MOUSEMOVE, 0, 100, 100}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 200}},
+         {down, {WM_MOUSEMOVE, 0, 100, 100}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 200}},
          {{2, 5}, {25, 22}},
          {{14, 14}, {14, 11}}},
     };
@@ -257,13 +255,11 @@ TEST_F(Window, StrokesJoinTheReportedPositionsFromButtonDownToButtonUp) {
         send(WM_KEYDOWN, VK_SPACE);
         for (const Message& m : c.messages) send(m.message, m.buttons, position(m.x, m.y));
         send(WM_LBUTTONUP, 0, 0);
-        for (const Cell& cell : c.inked) {
-            const Pixel& p = canvas[cell.x + 28 * cell.y];
-            EXPECT_TRUE(p.blue <= 9 && p.green == 0 && p.red == 0) << c.what << ": cell " << cell.x << ", " << cell.y
-                                                                   << " is not inked";
+        for (const auto& [x, y] : c.inked) {
+            const Pixel& p = canvas[x + 28 * y];
+            EXPECT_TRUE(p.blue <= 9 && p.green == 0 && p.red == 0) << c.what << ": cell " << x << ", " << y;
         }
-        for (const Cell& cell : c.white)
-            EXPECT_EQ(canvas[cell.x + 28 * cell.y].blue, 255) << c.what << ": cell " << cell.x << ", " << cell.y;
+        for (const auto& [x, y] : c.white) EXPECT_EQ(canvas[x + 28 * y].blue, 255) << c.what << ": cell " << x << ", " << y;
     }
 }
 

@@ -129,25 +129,7 @@ void print_evaluation(const Evaluation& ev, int32_t count) {
     }
 }
 
-int run(int argc, char** argv);
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    // With standard output closed, the next file opened would take its
-    // place and receive the results: refuse before anything is opened.
-    struct stat st;
-    if (fstat(fileno(stdout), &st) != 0) {
-        std::fprintf(stderr, "tavelin-train: standard output is closed: nowhere to write the results\n");
-        return 1;
-    }
-    const int status = run(argc, argv);
-    if (!standard_output_ok()) return status != 0 ? status : 1;
-    return status;
-}
-
-namespace {
-
+// Trains, evaluates and prints; returns the exit status.
 int run(int argc, char** argv) {
     Options o;
     if (int status = parse_options(argc, argv, o)) return status;
@@ -222,3 +204,16 @@ int run(int argc, char** argv) {
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    // With standard output closed, the next file opened would take its
+    // place and receive the results: refuse before anything is opened.
+    struct stat st;
+    if (fstat(fileno(stdout), &st) != 0) {
+        std::fprintf(stderr, "tavelin-train: standard output is closed: nowhere to write the results\n");
+        return 1;
+    }
+    const int status = run(argc, argv);
+    if (!standard_output_ok()) return status != 0 ? status : 1;
+    return status;
+}

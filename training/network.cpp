@@ -58,7 +58,6 @@ int32_t train_on_samples(Network& network, const std::vector<Sample>& samples, i
             }
         }
     } while (steps < min_steps);
-    std::fflush(stdout);
     return steps;
 }
 

@@ -33,6 +33,7 @@ ChildRun run_in_child(const std::function<int()>& body, bool as_nobody) {
         dup2(pipe_fds[1], STDERR_FILENO);
         close(pipe_fds[1]);
         if (as_nobody && geteuid() == 0 && !drop_root()) _exit(125);
+        alarm(120);
         const int status = body();
         std::fflush(nullptr);
         _exit(status);  // no test-framework teardown in the child

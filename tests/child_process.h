@@ -17,7 +17,8 @@ struct ChildRun {
 
 // Runs `body` in a child process and returns its exit status (body's
 // result) and standard error. With `as_nobody`, the child runs as user
-// "nobody" when the tests run as root.
+// "nobody" when the tests run as root. A child still running after two
+// minutes (waiting on a named pipe, say) is killed: status -1.
 ChildRun run_in_child(const std::function<int()>& body, bool as_nobody = false);
 inline ChildRun run_unprivileged(const std::function<int()>& body) { return run_in_child(body, true); }
 

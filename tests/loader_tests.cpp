@@ -4,6 +4,7 @@
 // sanitizer build to see that).
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -244,6 +245,95 @@ TEST_F(Loader, UnreadableFileIsReported) {
         EXPECT_NE(run.err.find(*unreadable + ": cannot read training"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("Permission denied"), std::string::npos) << run.err;
     }
+}
+
+// Only a plain file is opened: a named pipe would wait for a writer for
+// ever and a device never ends. A file under /proc states a length of 0
+// and holds more: it is read to its end. Each read runs in a child, so
+// that one that waits fails the test instead of hanging the suite.
+TEST_F(Loader, OnlyPlainFilesAreReadAndEachToItsEnd) {
+    ASSERT_EQ(mkfifo(images.c_str(), 0644), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {images, "it is a named pipe, not a file|-1"},
+        {"/dev/zero", "it is a device, not a file|-1"},
+        {"/dev/urandom", "it is a device, not a file|-1"},
+        {"/proc/self/status", "|read whole"},
+    };
+    for (const auto& [path, expected] : cases) {
+        const ChildRun run = run_in_child([&path = path] {
+            int32_t length = -1;
+            std::string why;
+            const FileBuffer b = read_file_whole(path.c_str(), &length, &why);
+            const bool whole = b && length > 0 && std::string(reinterpret_cast<const char*>(b.get())).find("VmPeak") != std::string::npos;
+            std::fprintf(stderr, "%s|%s", why.c_str(), whole ? "read whole" : std::to_string(length).c_str());
+            return 0;
+        });
+        EXPECT_EQ(run.status, 0) << path;
+        EXPECT_EQ(run.err, expected) << path;
+    }
+}
+
+// Wrong magic numbers and a label count that disagrees with the labels
+// present are named, with both numbers; what is read stays the same.
+TEST_F(Loader, WrongMagicNumbersAndLabelCountsAreNamedAndChangeNothing) {
+    struct Case {
+        uint32_t image_magic, label_magic, label_count;
+        std::vector<std::string> warnings;
+    };
+    const Case cases[] = {
+        {2051, 2049, 3, {}},
+        {0xDEADBEEF, 2049, 3, {images + ": magic number 3735928559 (0xDEADBEEF) is not that of an image file (2051)"}},
+        {2049, 2051, 3,
+         {images + ": magic number 2049 marks a label file, not an image file (2051)",
+          labels + ": magic number 2051 marks an image file, not a label file (2049)"}},
+        {2051, 2049, 9999, {labels + ": header gives a label count of 9999, but the file holds 3 labels"}},
+    };
+    for (const Case& c : cases) {
+        Bytes image_bytes = idx_images(3, 3, pattern_pixel);
+        Bytes label_bytes = idx_labels(c.label_count, {4, 5, 6});
+        for (int i = 0; i < 4; i++) {
+            image_bytes[size_t(i)] = uint8_t(c.image_magic >> (24 - 8 * i));
+            label_bytes[size_t(i)] = uint8_t(c.label_magic >> (24 - 8 * i));
+        }
+        write(image_bytes, label_bytes);
+        testing::internal::CaptureStderr();
+        const std::vector<Sample> samples = load();
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(samples.size(), 3u) << err;
+        EXPECT_EQ(samples[2].target[6], 1.0f);
+        for (const std::string& warning : c.warnings) EXPECT_NE(err.find(warning), std::string::npos) << err;
+        if (c.warnings.empty()) {
+            EXPECT_EQ(err, "");
+        }
+    }
+}
+
+// A set larger than the memory there is gives a message and no samples,
+// not an abort. The address sanitizer aborts on a failed allocation by
+// design, so there is nothing to see in that build.
+TEST_F(Loader, ASetTooLargeForMemoryIsADataErrorWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer aborts when an allocation fails";
+#endif
+    // 157 MB of (sparse) records, about 650 MB as samples: the files fit
+    // the limit below, the samples do not.
+    constexpr uint32_t count = 200000;
+    write(idx_images(count, 0, pattern_pixel), idx_labels(count, {}));
+    ASSERT_EQ(truncate(images.c_str(), off_t(16) + off_t(count) * 784), 0);
+    ASSERT_EQ(truncate(labels.c_str(), off_t(8) + count), 0);
+    const ChildRun run = run_in_child([this] {
+        long pages = 0;
+        if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(400) << 20);
+        const rlimit address_space{limit, limit};
+        if (pages == 0 || setrlimit(RLIMIT_AS, &address_space) != 0) return 3;
+        return load().empty() ? 0 : 4;
+    });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find(images + ": not enough memory for 200000 training samples"), std::string::npos) << run.err;
 }
 
 TEST(Records, CompleteImageRecords) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ constexpr int32_t image_bytes = image_side * image_side;  // one record
 constexpr int32_t image_header_bytes = 16;
 constexpr int32_t label_header_bytes = 8;
 constexpr int32_t digit_count = 10;
+constexpr uint32_t image_magic = 2051;  // the first four bytes of an image file
+constexpr uint32_t label_magic = 2049;  // and of a label file
 
 struct Sample {
     Tensor image;   // 28 x 28 x 1, pixel / 255
@@ -28,10 +31,18 @@ struct Sample {
 // A whole file, followed by one extra zero byte.
 using FileBuffer = std::unique_ptr<uint8_t[]>;
 
-// Reads `path` whole in binary mode. On success stores the length in
-// *out_length (when given). On failure returns null, leaves *out_length
-// alone and, when `why` is given, says what went wrong. A file longer than
-// the largest signed 32-bit length counts as unreadable.
+// What a path of this type is, for a message ("a named pipe", "a
+// device", ...), when it is not a plain file; null for a plain file and
+// for a type not known (a missing file: opening it gives the reason).
+const char* special_file_kind(std::filesystem::file_type type);
+
+// Reads `path` whole in binary mode, to its end whatever length the system
+// states. On success stores the length in *out_length (when given). On
+// failure returns null, leaves *out_length alone and, when `why` is given,
+// says what went wrong. Only a regular file is opened: a directory, a named
+// pipe or a device is refused before it can block. A file longer than the
+// largest signed 32-bit length, or one that does not fit in memory, counts
+// as unreadable.
 FileBuffer read_file_whole(const char* path, int32_t* out_length, std::string* why = nullptr);
 
 // Big-endian unsigned 32-bit number at p.
@@ -51,13 +62,14 @@ struct LabeledImages {
     uint8_t label(int32_t k) const { return labels[size_t(label_header_bytes + k)]; }
 };
 
-// Reads both files. A file that cannot be read (missing, a directory, no
-// permission), or a file too short for its header, gives false with
-// a message on standard error that names the file (`what` says which set
-// it is, e.g. "training"). A header that promises more records than the
-// files hold gives a warning and the complete ones; a count of 0, and rows
-// or columns other than 28 (the records are read as 28 x 28 all the same),
-// give a warning too.
+// Reads both files. A file that cannot be read (see read_file_whole), or a
+// file too short for its header, gives false with a message on standard
+// error that names the file (`what` says which set it is, e.g.
+// "training"). A header that promises more records than the files hold
+// gives a warning and the complete ones. A count of 0, rows or columns
+// other than 28 (the records are read as 28 x 28 all the same), a wrong
+// magic number and a label count that disagrees with the labels present
+// give a warning too, and change nothing that is read.
 bool read_labeled_images(const char* image_path, const char* label_path, const char* what,
                          LabeledImages& out);
 
@@ -65,8 +77,9 @@ bool read_labeled_images(const char* image_path, const char* label_path, const c
 // division in float, not a multiplication by the reciprocal).
 void image_from_bytes(const uint8_t* pixels, Tensor& image);
 
-// One Sample per image. A file that cannot be read gives an empty list and
-// a message on standard error naming it; when a header promises more
+// One Sample per image. A file that cannot be read, or a set too large for
+// the memory there is, gives an empty list and a message on standard error
+// naming it; when a header promises more
 // records than the files hold, only the records complete in both are
 // taken, with a warning. Labels above 9 give all-zero targets, with a
 // warning. Nothing is read outside the buffers.

@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -35,7 +37,9 @@ protected:
 
     ToolRun run(const std::string& args) {
         const std::string out = dir + "/stdout", err = dir + "/stderr";
-        const std::string command = std::string(TAVELIN_TRAIN) + " " + args + " >" + out + " 2>" + err;
+        // A run that waits (on a named pipe, say) fails instead of hanging the suite.
+        const std::string command =
+            "timeout -k 5 120 " + std::string(TAVELIN_TRAIN) + " " + args + " >" + out + " 2>" + err;
         const int raw = std::system(command.c_str());
         return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
     }
@@ -147,6 +151,62 @@ TEST_F(TrainTool, UnwritablePredictionsFileIsReportedBeforeTraining) {
     EXPECT_EQ(r.out.find("case"), std::string::npos);
 }
 
+// --predictions never destroys a file it did not create: one of the
+// inputs (however it is named), something other than a plain file, or an
+// earlier predictions file when the run then fails.
+TEST_F(TrainTool, PredictionsNeverOverwriteInputsOrSpecialFilesOrAnEarlierResult) {
+    const std::string set = dir + "/set";
+    mkdir(set.c_str(), 0755);
+    write_training_set(set, 20);
+    write_training_set(set, 10, "t10k");
+    ASSERT_EQ(link((set + "/t10k-labels.idx1-ubyte").c_str(), (dir + "/alias.csv").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir + "/pipe.csv").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir((dir + "/folder.csv").c_str(), 0755), 0);
+    struct Case {
+        std::string predictions, reason;
+    };
+    const Case refused[] = {
+        {set + "/train-images.idx3-ubyte", "is the input file " + set + "/train-images.idx3-ubyte"},
+        {set + "/../set/./train-labels.idx1-ubyte", "is the input file"},
+        {dir + "/alias.csv", "is the input file " + set + "/t10k-labels.idx1-ubyte"},
+        {dir + "/pipe.csv", "cannot write predictions there: it is a named pipe"},
+        {dir + "/folder.csv", "cannot write predictions there: it is a directory"},
+        {"/dev/null", "cannot write predictions there: it is a device"},
+    };
+    const std::string inputs_before = slurp(set + "/train-images.idx3-ubyte") + slurp(set + "/train-labels.idx1-ubyte") +
+                                      slurp(set + "/t10k-labels.idx1-ubyte");
+    for (const Case& c : refused) {
+        const ToolRun r = run("--data " + set + " --min-steps 20 --predictions " + c.predictions);
+        EXPECT_EQ(r.status, 2) << c.predictions << ": " << r.err;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.predictions << ": " << r.err;
+        EXPECT_EQ(r.out.find("case"), std::string::npos) << c.predictions;  // nothing trained
+    }
+    EXPECT_EQ(slurp(set + "/train-images.idx3-ubyte") + slurp(set + "/train-labels.idx1-ubyte") +
+                  slurp(set + "/t10k-labels.idx1-ubyte"),
+              inputs_before);
+
+    // An earlier file survives every failed run and is replaced whole by a
+    // good one; nothing is left beside it.
+    const std::string old_csv = dir + "/old.csv";
+    write_file(old_csv, {'k', 'e', 'e', 'p', '\n'});
+    const char* failing[] = {"--data /no/such/dir", "--test /no/such/dir"};
+    for (const char* args : failing) {
+        const ToolRun r = run("--data " + set + " --min-steps 20 " + args + " --predictions " + old_csv);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(slurp(old_csv), "keep\n") << args;
+    }
+    const int lost = std::system((std::string(TAVELIN_TRAIN) + " --data " + set + " --min-steps 20 --predictions " +
+                                  old_csv + " >/dev/full 2>/dev/null").c_str());
+    EXPECT_EQ(WEXITSTATUS(lost), 1);
+    EXPECT_EQ(slurp(old_csv), "keep\n");
+    ASSERT_EQ(run("--data " + set + " --min-steps 20 --predictions " + old_csv).status, 0);
+    EXPECT_EQ(lines(old_csv).size(), 11u);
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        entries += entry.path().string().find(".partial") != std::string::npos;
+    EXPECT_EQ(entries, 0);
+}
+
 // The rows of docs/bad-inputs.md for tavelin-train, one group per kind of
 // damage. Every case must end in a clear message that names the file, and
 // the status the usage text promises (1 for unusable data).
@@ -176,6 +236,14 @@ TEST_F(TrainTool, UnreadableTrainingFilesAreDataErrorsThatNameTheFile) {
         {"empty labels", train_labels, empty_file, "too short for a label file header (0 bytes)"},
         {"directory for images", train_images, directory, "it is a directory"},
         {"directory for labels", train_labels, directory, "it is a directory"},
+        {"named pipe for images", train_images, [](const std::string& path) {
+             std::remove(path.c_str());
+             mkfifo(path.c_str(), 0644);
+         }, "it is a named pipe, not a file"},
+        {"device for labels", train_labels, [](const std::string& path) {
+             std::remove(path.c_str());
+             symlink("/dev/zero", path.c_str());
+         }, "it is a device, not a file"},
     };
     for (const Case& c : cases) {
         remove_tree(dir + "/set");

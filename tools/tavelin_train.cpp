@@ -9,8 +9,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
+#include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "training/network.h"
 #include "training/normalise.h"
@@ -107,6 +116,88 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+// The predictions file is written under a new name beside it and renamed
+// over it only when the whole run has succeeded, so a failed run leaves
+// an earlier file as it was; whatever is left unfinished is removed.
+class PredictionsFile {
+public:
+    ~PredictionsFile() {
+        if (file_) std::fclose(file_);
+        if (!partial_.empty()) std::remove(partial_.c_str());
+    }
+    FILE* get() const { return file_; }
+
+    // Refuses (status 2) a name that is one of the inputs, however named,
+    // or that names something other than a plain file; else creates the
+    // new file (status 1 when it cannot). Returns 0 when it is open.
+    int open(const std::string& path, const std::vector<std::string>& inputs) {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        target_ = path;
+        if (fs::is_symlink(path, error)) target_ = fs::canonical(path, error).string();
+        const fs::file_status status = fs::status(target_, error);
+        if (!error && status.type() != fs::file_type::regular) {
+            const char* kind = special_file_kind(status.type());
+            std::fprintf(stderr, "tavelin-train: %s: cannot write predictions there: it is %s\n", path.c_str(),
+                         kind ? kind : "a special file");
+            return 2;
+        }
+        for (const std::string& input : inputs)
+            if (fs::equivalent(target_, input, error)) {
+                std::fprintf(stderr,
+                             "tavelin-train: --predictions %s is the input file %s: it would be overwritten\n",
+                             path.c_str(), input.c_str());
+                return 2;
+            }
+        for (int attempt = 0; attempt < 100 && !file_; attempt++) {
+            partial_ = target_ + ".partial-" + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "");
+#ifdef _WIN32
+            const int fd = _open(partial_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+            const int fd = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+            if (fd >= 0) file_ = fdopen(fd, "wb");
+            if (fd < 0 && errno == EEXIST) continue;
+            if (!file_) {
+                std::fprintf(stderr, "tavelin-train: %s: cannot write predictions: %s\n", path.c_str(),
+                             std::strerror(errno));
+                if (fd >= 0) close(fd);
+                partial_.clear();
+                return 1;
+            }
+        }
+        if (!file_) {
+            std::fprintf(stderr, "tavelin-train: %s: cannot write predictions: no free name beside it\n",
+                         path.c_str());
+            partial_.clear();
+            return 1;
+        }
+        // A file that is replaced keeps its permissions.
+        if (!error && status.type() == fs::file_type::regular) fs::permissions(partial_, status.permissions(), error);
+        return 0;
+    }
+
+    // Puts the finished file in place; false (with a message) when it
+    // could not be written whole or renamed.
+    bool commit() {
+        const bool written = std::fclose(file_) == 0;
+        file_ = nullptr;
+        std::error_code error;
+        if (written) std::filesystem::rename(partial_, target_, error);
+        if (!written || error) {
+            std::fprintf(stderr, "tavelin-train: %s: writing predictions failed%s%s\n", target_.c_str(),
+                         error ? ": " : "", error ? error.message().c_str() : "");
+            return false;
+        }
+        partial_.clear();
+        return true;
+    }
+
+private:
+    FILE* file_ = nullptr;
+    std::string target_, partial_;
+};
+
 struct Evaluation {
     int32_t confusion[digit_count][digit_count] = {};
     int32_t correct = 0;
@@ -134,22 +225,19 @@ int run(int argc, char** argv) {
     Options o;
     if (int status = parse_options(argc, argv, o)) return status;
 
-    FILE* predictions = nullptr;
-    if (!o.predictions.empty()) {
-        predictions = std::fopen(o.predictions.c_str(), "w");
-        if (!predictions) {
-            std::fprintf(stderr, "tavelin-train: %s: cannot write predictions: %s\n", o.predictions.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-    }
-
     const std::string train_images = o.data_dir + "/train-images.idx3-ubyte";
     const std::string train_labels = o.data_dir + "/train-labels.idx1-ubyte";
+    const std::string test_images = o.test_dir + "/t10k-images.idx3-ubyte";
+    const std::string test_labels = o.test_dir + "/t10k-labels.idx1-ubyte";
+    PredictionsFile predictions_file;
+    if (!o.predictions.empty())
+        if (int status = predictions_file.open(o.predictions, {train_images, train_labels, test_images, test_labels}))
+            return status;
+    FILE* const predictions = predictions_file.get();
+
     std::vector<Sample> samples = load_samples(train_images.c_str(), train_labels.c_str());
     if (samples.empty()) {
         std::fprintf(stderr, "tavelin-train: no training samples in %s\n", o.data_dir.c_str());
-        if (predictions) std::fclose(predictions);
         return 1;
     }
     std::fprintf(stderr, "training on %zu samples from %s\n", samples.size(), train_images.c_str());
@@ -163,11 +251,8 @@ int run(int argc, char** argv) {
     std::printf("training: %d steps in %.3f s, %.0f steps per second\n", steps, seconds,
                 seconds > 0 ? steps / seconds : 0.0);
 
-    const std::string test_images = o.test_dir + "/t10k-images.idx3-ubyte";
-    const std::string test_labels = o.test_dir + "/t10k-labels.idx1-ubyte";
     if (!o.test_dir_given && !exists(test_images) && !exists(test_labels)) {
         std::printf("no test set in %s: skipping the evaluation\n", o.test_dir.c_str());
-        if (predictions) std::fclose(predictions);
         return 0;
     }
     LabeledImages test;
@@ -175,10 +260,7 @@ int run(int argc, char** argv) {
     // An accuracy over no images would read as a result; it is unusable data.
     if (readable && test.count == 0)
         std::fprintf(stderr, "tavelin-train: no test images with labels in %s\n", o.test_dir.c_str());
-    if (!readable || test.count == 0) {
-        if (predictions) std::fclose(predictions);
-        return 1;
-    }
+    if (!readable || test.count == 0) return 1;
 
     Evaluation ev;
     if (predictions) std::fprintf(predictions, "index,label,predicted,confidence\n");
@@ -196,10 +278,10 @@ int run(int argc, char** argv) {
     }
     std::printf("test: %d images from %s\n", test.count, test_images.c_str());
     print_evaluation(ev, test.count);
-    if (predictions && std::fclose(predictions) != 0) {
-        std::fprintf(stderr, "tavelin-train: %s: writing predictions failed\n", o.predictions.c_str());
-        return 1;
-    }
+    // Results lost on the way to standard output fail the run (main says
+    // so), and then the predictions are not put in place either.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return 1;
+    if (predictions && !predictions_file.commit()) return 1;
     return 0;
 }
 

@@ -40,6 +40,11 @@ WPARAM mouse_key_state(uint32_t buttons) {
 void translate_window_event(HWND hwnd, const SDL_WindowEvent& e) {
     switch (e.event) {
         case SDL_WINDOWEVENT_SIZE_CHANGED:
+            // Without a window manager to keep to the maximum size, the
+            // window is asked back within it.
+            if (e.data1 > largest_client_side || e.data2 > largest_client_side)
+                SDL_SetWindowSize(hwnd->sdl, std::min(e.data1, largest_client_side),
+                                  std::min(e.data2, largest_client_side));
             if (!(SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_MINIMIZED))
                 resize_client(hwnd, e.data1, e.data2,
                               (SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_MAXIMIZED) ? SIZE_MAXIMIZED

@@ -139,8 +139,15 @@ HBRUSH stock_brush(const void* object);
 // DC that is gone or draws nowhere.
 bool drawing_surface(HDC dc, PixelBuffer** pixels, RECT* clip);
 
-// Sets the recorded client size; when it changed, resizes the backing
-// picture, asks for a whole erased repaint and sends WM_SIZE.
+// The largest client width and height a window gets. Larger than any
+// display made today (8K is 7680 x 4320), and small enough that the two
+// copies of the picture (ours and SDL's window surface, 4 bytes a pixel)
+// stay within 512 MiB: SDL 2.26 overflows a 32-bit size past 23170 a side.
+constexpr int32_t largest_client_side = 8192;
+
+// Sets the recorded client size (limited to largest_client_side); when it
+// changed, resizes the backing picture, asks for a whole erased repaint and
+// sends WM_SIZE.
 void resize_client(HWND hwnd, int32_t width, int32_t height, WPARAM kind);
 void send_size(HWND hwnd, WPARAM kind);
 void destroy_window(HWND hwnd);

@@ -48,8 +48,8 @@ void send_size(HWND hwnd, WPARAM kind) {
 }
 
 void resize_client(HWND hwnd, int32_t width, int32_t height, WPARAM kind) {
-    width = std::max(width, 0);
-    height = std::max(height, 0);
+    width = std::clamp(width, 0, largest_client_side);
+    height = std::clamp(height, 0, largest_client_side);
     if (width == hwnd->client_width && height == hwnd->client_height) return;
     hwnd->client_width = width;
     hwnd->client_height = height;
@@ -81,6 +81,12 @@ void present(HWND hwnd) {
     if (live_window(hwnd) == nullptr || !hwnd->visible) return;
     PixelBuffer& b = hwnd->backing;
     if (b.width <= 0 || b.height <= 0) return;
+    // A window forced larger than the limit (an X server without a window
+    // manager takes any size) is not drawn until it is brought back: SDL's
+    // surface for it could overflow or exhaust memory.
+    int w = 0, h = 0;
+    SDL_GetWindowSize(hwnd->sdl, &w, &h);
+    if (w > largest_client_side || h > largest_client_side) return;
     SDL_Surface* screen = SDL_GetWindowSurface(hwnd->sdl);
     if (screen == nullptr) return;
 #if SDL_BYTEORDER == SDL_LIL_ENDIAN
@@ -125,12 +131,14 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR class_name, LPCSTR window_name, DWORD 
     }
     Uint32 flags = SDL_WINDOW_HIDDEN;
     if (style & WS_THICKFRAME) flags |= SDL_WINDOW_RESIZABLE;
-    SDL_Window* sdl = SDL_CreateWindow(window_name ? window_name : "", sdl_x, sdl_y, std::max(width, 1),
-                                       std::max(height, 1), flags);
+    SDL_Window* sdl = SDL_CreateWindow(window_name ? window_name : "", sdl_x, sdl_y,
+                                       std::clamp(width, 1, largest_client_side),
+                                       std::clamp(height, 1, largest_client_side), flags);
     if (sdl == nullptr) {
         std::fprintf(stderr, "cannot open a window: %s\n", SDL_GetError());
         return nullptr;
     }
+    SDL_SetWindowMaximumSize(sdl, largest_client_side, largest_client_side);
 
     LayerState& s = layer();
     s.windows.push_back(std::make_unique<HWND__>());

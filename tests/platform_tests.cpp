@@ -292,7 +292,9 @@ TEST_F(Layer, TheQuitMessageCarriesTheExitCode) {
     EXPECT_EQ(msg.wParam, WPARAM(5));
 }
 
-TEST_F(Layer, ResizingSendsTheNewSizeAndRepaintsOnWhite) {
+// A size beyond what the screen surface and memory can hold is clamped
+// (the window once tried 4 GB, and overflowed SDL's surface size).
+TEST_F(Layer, ResizingSendsTheNewSizeClampedAndRepaintsOnWhite) {
     on_paint = [](HWND hwnd) {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd, &ps);
@@ -300,15 +302,24 @@ TEST_F(Layer, ResizingSendsTheNewSizeAndRepaintsOnWhite) {
         (void)dc;
     };
     SetTimer(hwnd_, 1, 16, nullptr);
-    tavelin::headless::resize_window(hwnd_, 240, 180);
-    next();  // the resize is sent while fetching; then the erased repaint
-    ASSERT_EQ(count_of(WM_SIZE), 1);
-    EXPECT_EQ(LOWORD(received.front().lparam), 240);
-    EXPECT_EQ(HIWORD(received.front().lparam), 180);
-    const auto p = client_pixels(hwnd_);
-    ASSERT_EQ(p.width, 240);
-    ASSERT_EQ(p.height, 180);
-    EXPECT_EQ(pixel_of(p, 239, 179), white);
+    struct Case {
+        int asked_width, asked_height, width, height;
+    };
+    for (const Case c : {Case{240, 180, 240, 180}, Case{40000, 32767, 8192, 8192}, Case{9000, 120, 8192, 120}}) {
+        received.clear();
+        tavelin::headless::resize_window(hwnd_, c.asked_width, c.asked_height);
+        next();  // the resize is sent while fetching; then the erased repaint
+        ASSERT_EQ(count_of(WM_SIZE), 1) << c.asked_width;
+        EXPECT_EQ(LOWORD(received.front().lparam), c.width);
+        EXPECT_EQ(HIWORD(received.front().lparam), c.height);
+        const auto p = client_pixels(hwnd_);
+        ASSERT_EQ(p.width, c.width);
+        ASSERT_EQ(p.height, c.height);
+        EXPECT_EQ(pixel_of(p, c.width - 1, c.height - 1), white);
+    }
+    // Asked for by the program itself, too.
+    SetWindowPos(hwnd_, HWND_TOP, 0, 0, 100000, 50, 0);
+    EXPECT_EQ(client_pixels(hwnd_).width, 8192);
 }
 
 TEST_F(Layer, MinimizingLeavesNoClientAreaUntilRestored) {

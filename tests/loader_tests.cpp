@@ -314,6 +314,10 @@ TEST_F(Loader, WrongMagicNumbersAndLabelCountsAreNamedAndChangeNothing) {
 TEST_F(Loader, ASetTooLargeForMemoryIsADataErrorWithAMessage) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer aborts when an allocation fails";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the address sanitizer aborts when an allocation fails";
+#endif
 #endif
     // 157 MB of (sparse) records, about 650 MB as samples: the files fit
     // the limit below, the samples do not.

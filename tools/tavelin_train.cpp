@@ -295,6 +295,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tavelin-train: standard output is closed: nowhere to write the results\n");
         return 1;
     }
+#ifdef _WIN32
+    // The same bytes as everywhere else: lines end in LF, not CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     const int status = run(argc, argv);
     if (!standard_output_ok()) return status != 0 ? status : 1;
     return status;

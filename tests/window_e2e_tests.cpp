@@ -133,13 +133,34 @@ std::vector<int> inked_rows(int width, Blue blue) {
     return out;
 }
 
-// "results: D" as the window layer draws it (same font, same renderer),
-// painted here on SDL's off-screen driver: its inked rows, up to the
-// column before its last ink (the next glyph's cell may start there).
+// A status text as the program draws it: its inked rows, up to the column
+// before its last ink (the next glyph's cell may start there).
 struct StatusProbe {
     int width = 0;
     std::vector<int> rows;
 };
+template <typename Blue>
+StatusProbe probe_from(int width, Blue blue) {
+    StatusProbe probe;
+    for (int y = 0; y < 16; y++)
+        for (int x = 0; x < width; x++)
+            if (blue(x, y) != 255) probe.width = std::max(probe.width, x);
+    probe.rows = inked_rows(probe.width, blue);
+    return probe;
+}
+
+// The texts the tests read off the status line, in the order the Windows
+// probe (tests/windows/status_probe.cpp) draws them.
+std::vector<std::string> status_texts() {
+    std::vector<std::string> texts{"Loading Training data"};
+    for (int d = -1; d <= 9; d++) texts.push_back("results: " + std::to_string(d));
+    return texts;
+}
+constexpr size_t loading_text = 0;
+size_t results_text(int digit) { return size_t(digit + 2); }
+
+// A text as the window layer draws it (same font, same renderer), painted
+// here on SDL's off-screen driver.
 std::string probe_text;
 LRESULT CALLBACK probe_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != WM_PAINT) return DefWindowProcA(hwnd, message, wparam, lparam);
@@ -163,19 +184,22 @@ StatusProbe probe_status(const std::string& text) {
         return CreateWindowExA(0, "StatusProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 250, nullptr, nullptr, nullptr,
                                nullptr);
     }();
-    StatusProbe probe;
-    if (hwnd == nullptr) return probe;
+    if (hwnd == nullptr) return StatusProbe{};
     probe_text = text;
     InvalidateRect(hwnd, nullptr, FALSE);
     UpdateWindow(hwnd);
     const headless::ClientPixels p = headless::client_pixels(hwnd);
-    auto blue = [&](int x, int y) { return int(p.bgrx[size_t(4) * size_t(y * p.width + x)]); };
-    for (int y = 0; y < 16; y++)
-        for (int x = 0; x < p.width; x++)
-            if (blue(x, y) != 255) probe.width = std::max(probe.width, x);
-    probe.rows = inked_rows(probe.width, blue);
-    return probe;
+    return probe_from(p.width, [&](int x, int y) { return int(p.bgrx[size_t(4) * size_t(y * p.width + x)]); });
 }
+
+// The program under test: the Linux build, or the command in
+// TAVELIN_E2E_PROGRAM (scripts/test-windows: the Windows build under Wine,
+// with TAVELIN_E2E_PROBE running its status probe).
+std::string environment_or(const char* name, const std::string& otherwise) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : otherwise;
+}
+bool foreign_program() { return !environment_or("TAVELIN_E2E_PROGRAM", "").empty(); }
 
 class RealWindow : public ::testing::Test {
 protected:
@@ -221,10 +245,12 @@ protected:
         display_ = ":" + number;
     }
 
-    void start_program() {
-        program_.pid = fork();
-        ASSERT_GE(program_.pid, 0);
-        if (program_.pid == 0) {
+    // Runs `command` in the test's folder on its X server, its output in
+    // stdout.txt and stderr.txt there.
+    void start(Child& child, const std::string& command) {
+        child.pid = fork();
+        ASSERT_GE(child.pid, 0);
+        if (child.pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (chdir(dir_.c_str()) != 0) _exit(126);
             setenv("DISPLAY", display_.c_str(), 1);
@@ -233,10 +259,11 @@ protected:
             const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(err, 2);
-            execl(TAVELIN_PROGRAM, TAVELIN_PROGRAM, static_cast<char*>(nullptr));
+            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
     }
+    void start_program() { start(program_, environment_or("TAVELIN_E2E_PROGRAM", TAVELIN_PROGRAM)); }
 
     std::string x(const std::string& command) { return output_of("DISPLAY=" + display_ + " " + command); }
     void xdotool(const std::string& args) {
@@ -288,22 +315,80 @@ protected:
     // The status line covers the top rows; the canvas below it is checked.
     static constexpr int first_free_row = 3;
 
-    // Waits for the program's one window and reads its place and size.
-    void find_window() {
+    struct Placed {
+        unsigned long window = 0;
+        int left = 0, top = 0, width = 0, height = 0;
+    };
+    // Waits for the one window called `name` that `child` shows and reads
+    // its client area's place and size.
+    void find_window(const std::string& name, Child& child, Placed* out) {
         std::string found;
-        ASSERT_TRUE(eventually([&] { return !(found = x("xdotool search --onlyvisible --name '^Tavelin$'")).empty(); }, 20s))
-            << "exit status " << program_.wait_for_exit(0ms) << "; windows:\n"
+        ASSERT_TRUE(eventually([&] { return !(found = x("xdotool search --onlyvisible --name '^" + name + "$'")).empty(); }, 60s))
+            << "exit status " << child.wait_for_exit(0ms) << "; windows:\n"
             << x("xwininfo -root -tree") << "standard error:\n" << read_all(dir_ + "/stderr.txt");
         ASSERT_EQ(std::count(found.begin(), found.end(), '\n'), 1) << "more than one window: " << found;
-        window_ = std::stoul(found);
-        const std::string geometry = x("xdotool getwindowgeometry --shell " + std::to_string(window_));
+        out->window = std::stoul(found);
+        const std::string geometry = x("xdotool getwindowgeometry --shell " + std::to_string(out->window));
         std::istringstream g(geometry);
         for (std::string line; std::getline(g, line);) {
-            if (line.rfind("X=", 0) == 0) left_ = std::stoi(line.substr(2));
-            if (line.rfind("Y=", 0) == 0) top_ = std::stoi(line.substr(2));
-            if (line.rfind("WIDTH=", 0) == 0) client_w_ = std::stoi(line.substr(6));
-            if (line.rfind("HEIGHT=", 0) == 0) client_h_ = std::stoi(line.substr(7));
+            if (line.rfind("X=", 0) == 0) out->left = std::stoi(line.substr(2));
+            if (line.rfind("Y=", 0) == 0) out->top = std::stoi(line.substr(2));
+            if (line.rfind("WIDTH=", 0) == 0) out->width = std::stoi(line.substr(6));
+            if (line.rfind("HEIGHT=", 0) == 0) out->height = std::stoi(line.substr(7));
         }
+    }
+    void find_window() {
+        Placed p;
+        ASSERT_NO_FATAL_FAILURE(find_window("Tavelin", program_, &p));
+        window_ = p.window;
+        left_ = p.left;
+        top_ = p.top;
+        client_w_ = p.width;
+        client_h_ = p.height;
+    }
+
+    // Every status text as the program under test draws it, in the order of
+    // status_texts(): rendered here for the Linux build; for another build,
+    // read off the window of its probe program, which is closed again.
+    std::vector<StatusProbe> status_probes() {
+        std::vector<StatusProbe> probes;
+        const std::string probe_command = environment_or("TAVELIN_E2E_PROBE", "");
+        if (probe_command.empty()) {
+            for (const std::string& text : status_texts()) probes.push_back(probe_status(text));
+            return probes;
+        }
+        Child probe;
+        start(probe, probe_command);
+        Placed p;
+        find_window("Tavelin status probe", probe, &p);
+        constexpr int line_height = 20;
+        const size_t count = status_texts().size();
+        auto read_probes = [&](const Screenshot& shot) {
+            probes.clear();
+            for (size_t k = 0; k < count; k++)
+                probes.push_back(probe_from(p.width, [&](int x, int y) {
+                    return shot.at(p.left + x, p.top + int(k) * line_height + y).b;
+                }));
+            return std::all_of(probes.begin(), probes.end(), [](const StatusProbe& q) { return q.width > 0; });
+        };
+        EXPECT_TRUE(read_probes(screenshot_when(read_probes))) << "the probe window shows no text";
+        close_window(p.window);
+        EXPECT_NE(probe.wait_for_exit(20s), -1) << "the probe did not end";
+        return probes;
+    }
+    // Until the status line reads "results: -1": then training is over and
+    // its last progress line must be out. A wrong progress line fails at
+    // once, not after the time allowed for training.
+    void wait_for_training(const std::vector<StatusProbe>& probes) {
+        ASSERT_TRUE(eventually([&] { return status_reads(screenshot(), probes[results_text(-1)]); }, 600s))
+            << "the status line never read \"results: -1\"; standard error:\n" << read_all(dir_ + "/stderr.txt");
+        ASSERT_NE(read_all(dir_ + "/stdout.txt").find("case 100000 err="), std::string::npos)
+            << "no progress line for step 100000:\n" << read_all(dir_ + "/stdout.txt");
+    }
+    // Whether the status line shows exactly the text of `probe`.
+    bool status_reads(const Screenshot& shot, const StatusProbe& probe) const {
+        return probe.width > 0 &&
+               inked_rows(probe.width, [&](int x, int y) { return shot.at(left_ + x, top_ + y).b; }) == probe.rows;
     }
 
     // Blue bytes of the status line's rows.
@@ -314,19 +399,20 @@ protected:
         return pixels;
     }
 
-    void close_window() {
+    void close_window() { close_window(window_); }
+    void close_window(unsigned long window) {
         // A window that is already gone must fail the test, not end it.
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
         Display* d = XOpenDisplay(display_.c_str());
         ASSERT_NE(d, nullptr);
         XEvent e{};
         e.xclient.type = ClientMessage;
-        e.xclient.window = Window(window_);
+        e.xclient.window = Window(window);
         e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
         e.xclient.format = 32;
         e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
         e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(d, Window(window_), False, NoEventMask, &e);
+        XSendEvent(d, Window(window), False, NoEventMask, &e);
         XFlush(d);
         XCloseDisplay(d);
     }
@@ -338,13 +424,24 @@ protected:
 };
 
 TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
+    const std::vector<StatusProbe> probes = status_probes();
     start_program();
     ASSERT_NO_FATAL_FAILURE(find_window());
-    // No window manager: the client area is the outer size asked for.
-    EXPECT_EQ(left_, 200);
-    EXPECT_EQ(top_, 200);
-    ASSERT_EQ(client_w_, 200);
-    ASSERT_EQ(client_h_, 250);
+    if (!foreign_program()) {
+        // No window manager: the client area is the outer size asked for.
+        EXPECT_EQ(left_, 200);
+        EXPECT_EQ(top_, 200);
+        ASSERT_EQ(client_w_, 200);
+        ASSERT_EQ(client_h_, 250);
+    } else {
+        // Windows keeps its own frame inside the outer size.
+        EXPECT_GE(left_, 200);
+        EXPECT_GE(top_, 200);
+        ASSERT_GT(client_w_, 150);
+        ASSERT_LE(client_w_, 200);
+        ASSERT_GT(client_h_, 200);
+        ASSERT_LE(client_h_, 250);
+    }
 
     // Dark text on white: some ink, mostly white (an unpainted window is
     // all black).
@@ -382,17 +479,23 @@ TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
     Screenshot s = screenshot_when([&](const Screenshot& shot) { return status_has_text(shot) && canvas_is_white(shot); });
     EXPECT_TRUE(status_has_text(s));
     EXPECT_TRUE(canvas_is_white(s));
+    // Still training after that picture was taken: it showed the loading
+    // text. (A fast machine may have finished by then: nothing to see.)
+    if (read_all(dir_ + "/stdout.txt").find("case 100000 err=") == std::string::npos) {
+        EXPECT_TRUE(status_reads(s, probes[loading_text])) << "the status line does not read \"Loading Training data\"";
+    }
 
     // Training: 2000 passes over 50 images, the last progress line at 100000.
-    ASSERT_TRUE(eventually([&] { return read_all(dir_ + "/stdout.txt").find("case 100000 err=") != std::string::npos; },
-                           600s))
-        << read_all(dir_ + "/stderr.txt");
+    ASSERT_NO_FATAL_FAILURE(wait_for_training(probes));
 
     // A vertical stroke down column 14, rows 6 to 22, from where the button
     // goes down.
-    xdotool("mousemove " + at_client(100, 55) + " mousedown 1");
-    for (int py = 60; py <= 200; py += 5) xdotool("mousemove " + at_client(100, py));
-    xdotool("mouseup 1");
+    auto cell_centre = [&](int c, int side) { return (c * side + side / 2) / 28; };
+    const int column = cell_centre(14, client_w_);
+    xdotool("mousemove " + at_client(column, cell_centre(6, client_h_)) + " mousedown 1");
+    for (int py = cell_centre(6, client_h_); py <= cell_centre(22, client_h_); py += 5)
+        xdotool("mousemove " + at_client(column, py));
+    xdotool("mousemove " + at_client(column, cell_centre(22, client_h_)) + " mouseup 1");
     xdotool("windowfocus --sync " + std::to_string(window_));
     auto stroke_is_dark = [&](const Screenshot& shot) {
         for (int cy = 6; cy <= 22; cy++) {
@@ -448,26 +551,18 @@ TEST_F(RealWindow, ReadsDigitsDrawnWithTheMouse) {
         ASSERT_EQ(::unlink(to.c_str()), 0);
         ASSERT_EQ(::symlink(from.c_str(), to.c_str()), 0);
     }
+    const std::vector<StatusProbe> probes = status_probes();
     start_program();
     ASSERT_NO_FATAL_FAILURE(find_window());
-    ASSERT_TRUE(eventually([&] { return read_all(dir_ + "/stdout.txt").find("case 100000 err=") != std::string::npos; },
-                           600s))
-        << read_all(dir_ + "/stderr.txt");
+    ASSERT_NO_FATAL_FAILURE(wait_for_training(probes));
 
     // The digit the status line shows, read by matching "results: D" as the
-    // window layer draws it; -2 when none matches.
-    std::vector<StatusProbe> probes;
-    for (int d = -1; d <= 9; d++) probes.push_back(probe_status("results: " + std::to_string(d)));
+    // program draws it; -2 when none matches.
     auto shown_digit = [&](const Screenshot& shot) {
-        for (int d = -1; d <= 9; d++) {
-            const StatusProbe& probe = probes[size_t(d + 1)];
-            const auto shown = inked_rows(probe.width, [&](int x, int y) { return shot.at(left_ + x, top_ + y).b; });
-            if (probe.width > 0 && shown == probe.rows) return d;
-        }
+        for (int d = -1; d <= 9; d++)
+            if (status_reads(shot, probes[results_text(d)])) return d;
         return -2;
     };
-    ASSERT_EQ(shown_digit(screenshot_when([&](const Screenshot& shot) { return shown_digit(shot) == -1; })), -1)
-        << "the status line after training does not read \"results: -1\"";
 
     // Drawn low, off to the left and small: as drawn, the network reads 5, 2
     // and 1 (see the drawn-digit test).

@@ -3,14 +3,13 @@
 // input gradient is the plain loops' sum: the same terms, in the same
 // order, one rounded operation at a time; only which sums run together
 // differs (see conv_layer.cpp for the plain loops).
-#include "layers/conv_lanes.h"
-
 #include <cmath>
 #include <type_traits>
 
 #include "layers/float8.h"
+#include "layers/lanes.h"
 
-namespace tavelin {
+namespace tavelin::TAVELIN_LEVEL {
 
 using lanes::float8;
 
@@ -44,23 +43,6 @@ template <int N>
 using count_tag = std::integral_constant<int, N>;
 
 int32_t whole_chunks(int32_t n) { return (n + lanes::width - 1) / lanes::width; }
-
-bool same(Shape a, Shape b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
-
-bool fits(const ConvLayer& l) {
-    const Shape in = l.input_grads.shape();
-    if (l.stride != 1 || l.extent == 0) return false;
-    if (!same(l.input.shape(), in)) return false;
-    const int32_t filter_count = int32_t(l.filters.size());
-    if (!same(l.output.shape(), conv_output_shape(1, l.extent, filter_count, in))) return false;
-    if (l.output.size_x < 1 || l.output.size_y < 1) return false;
-    if (l.filter_grads.size() != l.filters.size()) return false;
-    const Shape filter_shape{l.extent, l.extent, in.z};
-    for (size_t f = 0; f < l.filters.size(); f++)
-        if (!same(l.filters[f].shape(), filter_shape) || !same(l.filter_grads[f].shape(), filter_shape))
-            return false;
-    return true;
-}
 
 // ---- forward, stride 1: a row of outputs at once --------------------------
 
@@ -436,40 +418,19 @@ void update_in_storage_order(ConvLayer& l) {
 
 }  // namespace
 
-bool conv_lanes_fit(const ConvLayer& l) { return fits(l); }
-
-void prepare_conv_lanes(ConvLayer& l) {
-    if (!fits(l)) return;
-    const Shape in = l.input_grads.shape();
-    const int32_t e = l.extent;
-    const int32_t filter_count = int32_t(l.filters.size());
-    ConvScratch& s = l.scratch;
-    s.grads_by_position = Tensor(l.output.size_x * l.output.size_y, whole_chunks(filter_count) * lanes::width, 1);
-    // Each row's values start on a 32-byte boundary, after at least e - 1 zeros.
-    s.frame_lead = whole_chunks(e - 1) * lanes::width;
-    s.framed_row = s.frame_lead + whole_chunks(in.x) * lanes::width;
-    s.framed_grads = Tensor(s.framed_row, l.output.size_y, filter_count);
-    s.filters_by_offset = Tensor(filter_count, e * e, in.z);
-    for (int32_t i = 0; i < e; i++)
-        for (int32_t j = 0; j < e; j++)
-            for (int32_t z = 0; z < in.z; z++) {
-                s.window_offsets.push_back(i + j * in.x + z * in.x * in.y);
-                s.filter_offsets.push_back(i + j * e + z * e * e);
-            }
-}
-
 void forward_conv_lanes(ConvLayer& l) { forward_rows(l); }
 
-bool backward_conv_lanes(ConvLayer& l, const Tensor& next) {
+void backward_conv_lanes(ConvLayer& l, const Tensor& next) {
     // A non-finite weight would turn the frame's zeros into NaN.
-    if (!fits(l) || !same(next.shape(), l.output.shape()) || l.scratch.framed_row == 0 || !filters_finite(l))
-        return false;
+    if (!filters_finite(l)) {
+        backward_conv_plain(l, next);
+        return;
+    }
     lay_out_grads(l, next);
     sum_filter_grads(l);
     sum_input_grads(l);
-    return true;
 }
 
 void update_conv_lanes(ConvLayer& l) { update_in_storage_order(l); }
 
-}  // namespace tavelin
+}  // namespace tavelin::TAVELIN_LEVEL

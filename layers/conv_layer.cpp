@@ -1,15 +1,13 @@
 #include "layers/conv_layer.h"
 
 #include "core/random.h"
-#include "layers/conv_lanes.h"
+#include "layers/kernels.h"
 
 namespace tavelin {
 
 Shape conv_output_shape(uint16_t stride, uint16_t extent, int32_t filter_count, Shape in) {
     return {(in.x - extent) / stride + 1, (in.y - extent) / stride + 1, filter_count};
 }
-
-namespace {
 
 // ---- plain loops: every shape --------------------------------------------
 
@@ -85,7 +83,35 @@ void update_conv_plain(ConvLayer& l) {
     }
 }
 
+namespace {
+
+int32_t whole_chunks(int32_t n) { return (n + lane_count - 1) / lane_count; }
+
 }  // namespace
+
+bool conv_fits_lanes(const ConvLayer& l) {
+    return l.stride == 1 && l.extent > 0 && l.output.size_x > 0 && l.output.size_y > 0;
+}
+
+void prepare_conv_lanes(ConvLayer& l) {
+    ConvScratch& s = l.scratch;
+    if (!s.window_offsets.empty()) return;
+    const Shape in = l.input_grads.shape();
+    const int32_t e = l.extent;
+    const int32_t filter_count = int32_t(l.filters.size());
+    s.grads_by_position = Tensor(l.output.size_x * l.output.size_y, whole_chunks(filter_count) * lane_count, 1);
+    // Each row's values start on a 32-byte boundary, after at least e - 1 zeros.
+    s.frame_lead = whole_chunks(e - 1) * lane_count;
+    s.framed_row = s.frame_lead + whole_chunks(in.x) * lane_count;
+    s.framed_grads = Tensor(s.framed_row, l.output.size_y, filter_count);
+    s.filters_by_offset = Tensor(filter_count, e * e, in.z);
+    for (int32_t i = 0; i < e; i++)
+        for (int32_t j = 0; j < e; j++)
+            for (int32_t z = 0; z < in.z; z++) {
+                s.window_offsets.push_back(i + j * in.x + z * in.x * in.y);
+                s.filter_offsets.push_back(i + j * e + z * e * e);
+            }
+}
 
 ConvLayer::ConvLayer(uint16_t stride_, uint16_t extent_, int32_t filter_count, Shape in)
     : Layer(LayerKind::Conv, in, conv_output_shape(stride_, extent_, filter_count, in)),
@@ -101,7 +127,7 @@ ConvLayer::ConvLayer(uint16_t stride_, uint16_t extent_, int32_t filter_count, S
         filters.push_back(std::move(filter));
     }
     for (const Tensor& filter : filters) filter_grads.emplace_back(filter.shape());
-    prepare_conv_lanes(*this);
+    use_kernels(*this, chosen_kernels());
 }
 
 OutputWindow output_window(const ConvLayer& layer, int32_t x, int32_t y) {
@@ -109,20 +135,8 @@ OutputWindow output_window(const ConvLayer& layer, int32_t x, int32_t y) {
                          layer.output.size_y, int32_t(layer.filters.size()));
 }
 
-// The vectorised passes take every layer they fit (stride 1, the shapes it
-// was built with); the plain loops take the rest.
-void forward_conv(ConvLayer& l) {
-    if (conv_lanes_fit(l)) forward_conv_lanes(l);
-    else forward_conv_plain(l);
-}
-
-void backward_conv(ConvLayer& l, const Tensor& next) {
-    if (!backward_conv_lanes(l, next)) backward_conv_plain(l, next);
-}
-
-void update_conv(ConvLayer& l) {
-    if (conv_lanes_fit(l)) update_conv_lanes(l);
-    else update_conv_plain(l);
-}
+void forward_conv(ConvLayer& l) { l.kernels->forward_conv(l); }
+void backward_conv(ConvLayer& l, const Tensor& next) { l.kernels->backward_conv(l, next); }
+void update_conv(ConvLayer& l) { l.kernels->update_conv(l); }
 
 }  // namespace tavelin

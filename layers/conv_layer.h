@@ -46,8 +46,19 @@ Shape conv_output_shape(uint16_t stride, uint16_t extent, int32_t filter_count, 
 
 OutputWindow output_window(const ConvLayer& layer, int32_t x, int32_t y);
 
+// The layer's passes (see kernels.h).
 void forward_conv(ConvLayer& layer);
 void backward_conv(ConvLayer& layer, const Tensor& next);
 void update_conv(ConvLayer& layer);
+
+// The plain twins: every shape, the loops as defined.
+void forward_conv_plain(ConvLayer& layer);
+void backward_conv_plain(ConvLayer& layer, const Tensor& next);
+void update_conv_plain(ConvLayer& layer);
+
+// Whether the fast passes take this layer (stride 1), and their working
+// space, sized once.
+bool conv_fits_lanes(const ConvLayer& layer);
+void prepare_conv_lanes(ConvLayer& layer);
 
 }  // namespace tavelin

@@ -2,11 +2,10 @@
 // the input extents the layer was built for. Every sum is the plain
 // loops' sum: the same terms in the same order, one rounded operation at
 // a time (see dense_layer.cpp for the plain loops).
-#include "layers/dense_lanes.h"
-
 #include "layers/float8.h"
+#include "layers/lanes.h"
 
-namespace tavelin {
+namespace tavelin::TAVELIN_LEVEL {
 
 using lanes::float8;
 
@@ -15,14 +14,6 @@ namespace {
 // Neurons computed in one walk of the forward pass: eight in vector lanes
 // and up to this many more as scalar sums beside them.
 constexpr int32_t scalar_neurons_per_walk = 2;
-
-bool fits(const DenseLayer& l) {
-    const int32_t n = l.weights.size_x;
-    const Shape in = l.input_grads.shape();
-    return l.input.size_x == in.x && l.input.size_y == in.y && l.input.size_z == in.z && l.input.count() == n &&
-           l.scratch.input_at_step.size() == size_t(n) && l.weights.size_y >= l.output.size_x &&
-           l.sums.size() >= size_t(l.output.size_x) && l.gradients.size() >= size_t(l.output.size_x);
-}
 
 // Copies the weights of neurons o0 .. o0+7 side by side, eight floats per
 // input element m (in storage order): blocks of 8 inputs by 8 neurons turn
@@ -154,21 +145,8 @@ void update_across_inputs(DenseLayer& l) {
 
 }  // namespace
 
-bool dense_lanes_fit(const DenseLayer& l) { return fits(l); }
-
-void prepare_dense_lanes(DenseLayer& l) {
-    const Shape in = l.input_grads.shape();
-    const int32_t n = l.weights.size_x;
-    if (in.x * in.y * in.z != n) return;
-    l.scratch.input_at_step.reserve(size_t(n));
-    for (int32_t x = 0; x < in.x; x++)
-        for (int32_t y = 0; y < in.y; y++)
-            for (int32_t z = 0; z < in.z; z++) l.scratch.input_at_step.push_back(x + y * in.x + z * in.x * in.y);
-    l.scratch.weights_by_input = Tensor(lanes::width, n, 1);
-}
-
 void forward_dense_lanes(DenseLayer& l) { forward_walks(l); }
 void backward_dense_lanes(DenseLayer& l, const Tensor& next) { backward_across_inputs(l, next); }
 void update_dense_lanes(DenseLayer& l) { update_across_inputs(l); }
 
-}  // namespace tavelin
+}  // namespace tavelin::TAVELIN_LEVEL

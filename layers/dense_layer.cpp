@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "core/random.h"
-#include "layers/dense_lanes.h"
+#include "layers/kernels.h"
 
 namespace tavelin {
 
@@ -17,7 +17,7 @@ DenseLayer::DenseLayer(Shape in, int32_t output_count)
     const float scale = float_from_bits(0x400C9F41u) / float(n);
     for (int32_t o = 0; o < output_count; o++)
         for (int32_t m = 0; m < n; m++) weights(m, o, 0) = float(rand()) * scale / 32767;
-    prepare_dense_lanes(*this);
+    use_kernels(*this, chosen_kernels());
 }
 
 float sigmoid(float sum) {
@@ -25,8 +25,6 @@ float sigmoid(float sum) {
     const float e = float(std::exp(double(-sum)));
     return 1 / (e + 1);
 }
-
-namespace {
 
 // ---- plain loops: every shape ----------------------------------------------
 
@@ -87,23 +85,19 @@ void update_dense_plain(DenseLayer& l) {
     }
 }
 
-}  // namespace
-
-// The vectorised passes take every layer they fit (the input extents it
-// was built with); the plain loops take the rest.
-void forward_dense(DenseLayer& l) {
-    if (dense_lanes_fit(l)) forward_dense_lanes(l);
-    else forward_dense_plain(l);
+void prepare_dense_lanes(DenseLayer& l) {
+    if (!l.scratch.input_at_step.empty()) return;
+    const Shape in = l.input_grads.shape();
+    const int32_t n = l.weights.size_x;
+    l.scratch.input_at_step.reserve(size_t(n));
+    for (int32_t x = 0; x < in.x; x++)
+        for (int32_t y = 0; y < in.y; y++)
+            for (int32_t z = 0; z < in.z; z++) l.scratch.input_at_step.push_back(x + y * in.x + z * in.x * in.y);
+    l.scratch.weights_by_input = Tensor(lane_count, n, 1);
 }
 
-void backward_dense(DenseLayer& l, const Tensor& next) {
-    if (dense_lanes_fit(l)) backward_dense_lanes(l, next);
-    else backward_dense_plain(l, next);
-}
-
-void update_dense(DenseLayer& l) {
-    if (dense_lanes_fit(l)) update_dense_lanes(l);
-    else update_dense_plain(l);
-}
+void forward_dense(DenseLayer& l) { l.kernels->forward_dense(l); }
+void backward_dense(DenseLayer& l, const Tensor& next) { l.kernels->backward_dense(l, next); }
+void update_dense(DenseLayer& l) { l.kernels->update_dense(l); }
 
 }  // namespace tavelin

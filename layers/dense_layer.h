@@ -34,8 +34,17 @@ struct DenseLayer : Layer {
 // 1 / (exp(-sum) + 1), exp in double, everything else in float.
 float sigmoid(float sum);
 
+// The layer's passes (see kernels.h).
 void forward_dense(DenseLayer& layer);
 void backward_dense(DenseLayer& layer, const Tensor& next);
 void update_dense(DenseLayer& layer);
+
+// The plain twins, the loops as defined.
+void forward_dense_plain(DenseLayer& layer);
+void backward_dense_plain(DenseLayer& layer, const Tensor& next);
+void update_dense_plain(DenseLayer& layer);
+
+// The fast passes' working space, sized once; they take every dense layer.
+void prepare_dense_lanes(DenseLayer& layer);
 
 }  // namespace tavelin

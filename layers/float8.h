@@ -10,13 +10,22 @@
 // elsewhere (SSE2-only x86-64, NEON) it is a pair of 128-bit vectors, which
 // those targets handle natively, while a 256-bit vector type would be
 // split through memory. The results are the same bits either way.
+//
+// Compiled once per instruction-set level (see lanes.h), so each level has
+// its own copy of these inline functions, in its own namespace.
 #pragma once
 
 #include <cstdint>
 
-namespace tavelin::lanes {
+#include "layers/kernels.h"
 
-constexpr int32_t width = 8;
+#ifndef TAVELIN_LEVEL
+#error "float8.h belongs to the fast passes, which are compiled once per level"
+#endif
+
+namespace tavelin::TAVELIN_LEVEL::lanes {
+
+constexpr int32_t width = lane_count;
 
 #define TAVELIN_LANES_INLINE inline __attribute__((always_inline))
 
@@ -147,4 +156,4 @@ TAVELIN_LANES_INLINE void transpose(float8 (&r)[8]) {
     }
 }
 
-}  // namespace tavelin::lanes
+}  // namespace tavelin::TAVELIN_LEVEL::lanes

@@ -17,8 +17,11 @@ namespace tavelin {
 
 enum class LayerKind : int32_t { Conv = 0, Dense = 1, Relu = 2, MaxPool = 3, Dropout = 4 };
 
+struct LayerKernels;
+
 struct Layer {
     LayerKind kind;
+    const LayerKernels* kernels = nullptr;  // the passes it runs, given when it is built
     Tensor input_grads;  // d loss / d input, the input's extents
     TensorView input;    // view of the tensor given to the last forward
     Tensor output;       // written by forward

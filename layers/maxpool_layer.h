@@ -19,7 +19,16 @@ Shape maxpool_output_shape(uint16_t stride, uint16_t extent, Shape in_size);
 
 OutputWindow output_window(const MaxPoolLayer& layer, int32_t x, int32_t y);
 
+// The layer's passes (see kernels.h).
 void forward_maxpool(MaxPoolLayer& layer);
 void backward_maxpool(MaxPoolLayer& layer, const Tensor& next);
+
+// The plain twins: every shape, the loops as defined.
+void forward_maxpool_plain(MaxPoolLayer& layer);
+void backward_maxpool_plain(MaxPoolLayer& layer, const Tensor& next);
+
+// Whether the fast passes take this layer: 2 x 2 windows, stride 2, tiling
+// the input.
+bool maxpool_fits_lanes(const MaxPoolLayer& layer);
 
 }  // namespace tavelin

@@ -1,46 +1,32 @@
 #include "layers/relu_layer.h"
 
-#include "layers/float8.h"
+#include "layers/kernels.h"
 
 namespace tavelin {
 
-using lanes::float8;
-
-// in, out, next, input_grads: all in.x x in.y x in.z. The walk is x
-// outermost, but each element only depends on itself, so storage order is
-// the same computation, eight elements at a time. -0.0 and NaN are not
-// "0 > v" and pass unchanged.
-void forward_relu(ReluLayer& l) {
-    const int32_t n = l.input.count();
-    const float* in = l.input.data;
-    float* out = l.output.data;
-    const float8 zero = lanes::splat(0.0f);
-    int32_t i = 0;
-    for (; i + lanes::width <= n; i += lanes::width) {
-        const float8 v = lanes::load(in + i);
-        lanes::store(out + i, lanes::select(lanes::greater(zero, v), zero, v));
-    }
-    for (; i < n; i++) {
-        const float v = in[i];
-        out[i] = 0 > v ? 0.0f : v;
-    }
+ReluLayer::ReluLayer(Shape in_size) : Layer(LayerKind::Relu, in_size, in_size) {
+    use_kernels(*this, chosen_kernels());
 }
 
-void backward_relu(ReluLayer& l, const Tensor& next) {
-    const int32_t n = l.input.count();
-    const float* in = l.input.data;
-    const float* g = next.data;
-    float* grads = l.input_grads.data;
-    const float8 zero = lanes::splat(0.0f);
-    int32_t i = 0;
-    for (; i + lanes::width <= n; i += lanes::width) {
-        const float8 v = lanes::load(in + i);
-        lanes::store(grads + i, lanes::select(lanes::greater(zero, v), zero, lanes::load(g + i)));
-    }
-    for (; i < n; i++) {
-        const float v = in[i];
-        grads[i] = 0 > v ? 0.0f : g[i];
-    }
+// in, out, next, input_grads: all in.x x in.y x in.z, walked x outermost.
+// -0.0 and NaN are not "0 > v" and pass unchanged.
+void forward_relu_plain(ReluLayer& l) {
+    for (int32_t x = 0; x < l.input.size_x; x++)
+        for (int32_t y = 0; y < l.input.size_y; y++)
+            for (int32_t z = 0; z < l.input.size_z; z++) {
+                const float v = l.input(x, y, z);
+                l.output(x, y, z) = 0 > v ? 0.0f : v;
+            }
 }
+
+void backward_relu_plain(ReluLayer& l, const Tensor& next) {
+    for (int32_t x = 0; x < l.input.size_x; x++)
+        for (int32_t y = 0; y < l.input.size_y; y++)
+            for (int32_t z = 0; z < l.input.size_z; z++)
+                l.input_grads(x, y, z) = 0 > l.input(x, y, z) ? 0.0f : next(x, y, z);
+}
+
+void forward_relu(ReluLayer& l) { l.kernels->forward_relu(l); }
+void backward_relu(ReluLayer& l, const Tensor& next) { l.kernels->backward_relu(l, next); }
 
 }  // namespace tavelin

@@ -7,10 +7,13 @@
 namespace tavelin {
 
 struct ReluLayer : Layer {
-    explicit ReluLayer(Shape in_size) : Layer(LayerKind::Relu, in_size, in_size) {}
+    explicit ReluLayer(Shape in_size);
 };
 
+// The layer's passes (see kernels.h), and their plain twins.
 void forward_relu(ReluLayer& layer);
 void backward_relu(ReluLayer& layer, const Tensor& next);
+void forward_relu_plain(ReluLayer& layer);
+void backward_relu_plain(ReluLayer& layer, const Tensor& next);
 
 }  // namespace tavelin

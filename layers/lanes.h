@@ -1,0 +1,40 @@
+// The fast passes of one instruction-set level. The files that include
+// this are compiled once per level, each time with TAVELIN_LEVEL naming
+// the level's namespace and the compiler allowed that level's
+// instructions; only the level's table (level_kernels.cpp) is seen from
+// outside. Each fast pass gives its plain twin's bits.
+#pragma once
+
+#ifndef TAVELIN_LEVEL
+#error "compile the fast passes once per level, with TAVELIN_LEVEL set (layers/CMakeLists.txt)"
+#endif
+
+#include "layers/conv_layer.h"
+#include "layers/dense_layer.h"
+#include "layers/kernels.h"
+#include "layers/maxpool_layer.h"
+#include "layers/relu_layer.h"
+
+namespace tavelin::TAVELIN_LEVEL {
+
+// Stride 1, on the shapes the layer was built with (conv_fits_lanes).
+void forward_conv_lanes(ConvLayer& layer);
+// Hands a layer with a non-finite weight to the plain twin: the zeros
+// around the gradients' rows would turn into NaN.
+void backward_conv_lanes(ConvLayer& layer, const Tensor& next);
+void update_conv_lanes(ConvLayer& layer);
+
+void forward_dense_lanes(DenseLayer& layer);
+void backward_dense_lanes(DenseLayer& layer, const Tensor& next);
+void update_dense_lanes(DenseLayer& layer);
+
+void forward_relu_lanes(ReluLayer& layer);
+void backward_relu_lanes(ReluLayer& layer, const Tensor& next);
+
+// 2 x 2 windows with stride 2 that tile the input (maxpool_fits_lanes).
+void forward_maxpool_lanes(MaxPoolLayer& layer);
+void backward_maxpool_lanes(MaxPoolLayer& layer, const Tensor& next);
+
+extern const LayerKernels kernels;
+
+}  // namespace tavelin::TAVELIN_LEVEL

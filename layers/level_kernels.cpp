@@ -1,0 +1,14 @@
+// One level's table of fast passes (see lanes.h).
+#include "layers/lanes.h"
+
+namespace tavelin::TAVELIN_LEVEL {
+
+const LayerKernels kernels = {
+    TAVELIN_LEVEL_NAME,
+    forward_conv_lanes,  backward_conv_lanes,  update_conv_lanes,
+    forward_dense_lanes, backward_dense_lanes, update_dense_lanes,
+    forward_relu_lanes,  backward_relu_lanes,
+    forward_maxpool_lanes, backward_maxpool_lanes,
+};
+
+}  // namespace tavelin::TAVELIN_LEVEL

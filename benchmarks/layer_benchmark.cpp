@@ -1,8 +1,9 @@
 // Timing of the program's network on synthetic images of the real shapes:
 // one whole training step, and each layer's forward, backward and
-// apply_gradients on their own. Every figure comes twice: "fast" is the
-// layers as built, "plain" the scalar transcriptions the oracle tests
-// compare them with, so the gain is measured on the same machine and data.
+// apply_gradients on their own. Every figure comes once per level this CPU
+// runs ("avx512", "avx2", "x86-64", then "plain": the plain twins the
+// oracle tests compare the others with) and once as "fast", the level the
+// program chooses, so the gains are measured on the same machine and data.
 //
 //   tavelin-bench [--benchmark_filter=REGEX] [other Google Benchmark flags]
 #include <benchmark/benchmark.h>
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "core/random.h"
-#include "tests/oracle/reference_layers.h"
+#include "layers/kernels.h"
 #include "tests/oracle/synthetic_images.h"
 #include "training/network.h"
 
@@ -19,22 +20,18 @@ using namespace tavelin;
 
 namespace {
 
-enum class Variant { Fast, Plain };
-
-const char* name_of(Variant v) { return v == Variant::Fast ? "fast" : "plain"; }
-
 // A network trained for a while on synthetic images, so that weights,
 // cells and activations look like those of a real run.
 struct Rig {
-    Variant variant;
     Network network;
     std::vector<Sample> samples;
     Tensor error;  // output minus target of the last step: the last layer's `next`
     size_t next_sample = 0;
 
-    explicit Rig(Variant v) : variant(v), samples(oracle::synthetic_samples(512, 20240607u)) {
+    explicit Rig(const LayerKernels& kernels) : samples(oracle::synthetic_samples(512, 20240607u)) {
         set_rand_state(rand_initial_state);
         build_network(network, samples[0].image.shape());
+        for (Layer* layer : network) use_kernels(*layer, kernels);
         for (int32_t k = 0; k < 600; k++) step();
         // Leave every view and gradient consistent with one sample.
         const Sample& s = samples[next_sample];  // what input_of(0) gives
@@ -46,8 +43,7 @@ struct Rig {
     float step() {
         const Sample& s = samples[next_sample];
         next_sample = (next_sample + 1) % samples.size();
-        return variant == Variant::Fast ? train_step(network, s.image, s.target)
-                                        : oracle::reference_train_step(network, s.image, s.target);
+        return train_step(network, s.image, s.target);
     }
 
     const Tensor& input_of(size_t i) const {
@@ -57,33 +53,26 @@ struct Rig {
         return i + 1 == network.size() ? error : network[i + 1]->input_grads;
     }
 
-    void forward_one(size_t i) {
-        if (variant == Variant::Fast) forward(*network[i], input_of(i));
-        else oracle::reference_forward(*network[i], input_of(i));
-    }
-    void backward_one(size_t i) {
-        if (variant == Variant::Fast) backward(*network[i], next_of(i));
-        else oracle::reference_backward(*network[i], next_of(i));
-    }
-    void apply_one(size_t i) {
-        if (variant == Variant::Fast) apply_gradients(*network[i]);
-        else oracle::reference_apply_gradients(*network[i]);
-    }
+    void forward_one(size_t i) { forward(*network[i], input_of(i)); }
+    void backward_one(size_t i) { backward(*network[i], next_of(i)); }
+    void apply_one(size_t i) { apply_gradients(*network[i]); }
 };
 
-Rig& rig(Variant v) {
+Rig& rig(const LayerKernels* kernels) {
     // Built on first use and kept: the layers are never released.
-    static Rig* fast = nullptr;
-    static Rig* plain = nullptr;
-    Rig*& r = v == Variant::Fast ? fast : plain;
-    if (!r) r = new Rig(v);
-    return *r;
+    static std::vector<std::pair<const LayerKernels*, Rig*>> rigs;
+    for (auto& [k, r] : rigs)
+        if (k == kernels) return *r;
+    rigs.emplace_back(kernels, new Rig(*kernels));
+    return *rigs.back().second;
 }
 
 void register_all() {
     const char* layer_names[] = {"conv", "relu", "maxpool", "dense"};
-    for (Variant v : {Variant::Fast, Variant::Plain}) {
-        benchmark::RegisterBenchmark((std::string("step/") + name_of(v)).c_str(),
+    std::vector<std::pair<std::string, const LayerKernels*>> variants{{"fast", &chosen_kernels()}};
+    for (const LayerKernels* k : runnable_kernels()) variants.emplace_back(k->level, k);
+    for (const auto& [name, v] : variants) {
+        benchmark::RegisterBenchmark(("step/" + name).c_str(),
                                      [v](benchmark::State& state) {
                                          Rig& r = rig(v);
                                          float e = 0;
@@ -95,7 +84,7 @@ void register_all() {
             ->Unit(benchmark::kMicrosecond);
         for (size_t i = 0; i < 4; i++) {
             const std::string base = std::string(layer_names[i]) + "/";
-            const std::string suffix = std::string("/") + name_of(v);
+            const std::string suffix = "/" + name;
             benchmark::RegisterBenchmark((base + "forward" + suffix).c_str(),
                                          [v, i](benchmark::State& state) {
                                              Rig& r = rig(v);

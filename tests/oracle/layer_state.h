@@ -1,12 +1,16 @@
 // Everything a layer exposes after an operation, compared bit for bit
-// between a layer driven by the layer operations and its twin driven by
-// the plain reference loops.
+// between a layer driven by its passes and its copy driven by their plain
+// twins.
 #pragma once
 
 #include <string>
 
 #include "tests/oracle/bit_compare.h"
-#include "tests/oracle/reference_layers.h"
+#include "layers/conv_layer.h"
+#include "layers/dense_layer.h"
+#include "layers/dropout_layer.h"
+#include "layers/maxpool_layer.h"
+#include "layers/relu_layer.h"
 
 namespace tavelin::oracle {
 

@@ -172,7 +172,8 @@ void forward_rows(ConvLayer& l) {
 //     ascending, k ascending of filter_k(a, b, z) * G(i, j, k).
 // The two are computed apart, each with its own terms in its own order.
 
-// Copies next into the two layouts the passes read.
+// Copies next into the layouts the passes read: the second, and the
+// filters, only for the input gradients.
 void lay_out_grads(ConvLayer& l, const Tensor& next) {
     const int32_t out_x = l.output.size_x;
     const int32_t out_y = l.output.size_y;
@@ -200,6 +201,7 @@ void lay_out_grads(ConvLayer& l, const Tensor& next) {
                     dst[t] = k0 + t < filter_count ? next.data[i + j * out_x + (k0 + t) * out_plane] : 0.0f;
             }
         }
+    if (!l.input_grads_read) return;
     // The frames around the rows stay zero from construction on.
     const int32_t row = l.scratch.framed_row;
     float* framed = l.scratch.framed_grads.data + l.scratch.frame_lead;
@@ -422,13 +424,13 @@ void forward_conv_lanes(ConvLayer& l) { forward_rows(l); }
 
 void backward_conv_lanes(ConvLayer& l, const Tensor& next) {
     // A non-finite weight would turn the frame's zeros into NaN.
-    if (!filters_finite(l)) {
+    if (l.input_grads_read && !filters_finite(l)) {
         backward_conv_plain(l, next);
         return;
     }
     lay_out_grads(l, next);
     sum_filter_grads(l);
-    sum_input_grads(l);
+    if (l.input_grads_read) sum_input_grads(l);
 }
 
 void update_conv_lanes(ConvLayer& l) { update_in_storage_order(l); }

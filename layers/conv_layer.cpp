@@ -63,7 +63,7 @@ void backward_conv_plain(ConvLayer& l, const Tensor& next) {
                         }
                     }
                 }
-                l.input_grads(x, y, z) = sum;
+                if (l.input_grads_read) l.input_grads(x, y, z) = sum;
             }
         }
     }

@@ -36,6 +36,10 @@ struct ConvLayer : Layer {
     std::vector<CellTensor> filter_grads;  // one cell per filter weight
     uint16_t stride;
     uint16_t extent;
+    // False when nothing reads input_grads (the network's first layer, whose
+    // input is the image): backward then leaves them alone, which is half
+    // of its work.
+    bool input_grads_read = true;
     ConvScratch scratch;
 
     // Draws filter_count * extent * extent * in.z values from rand().

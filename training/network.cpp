@@ -14,6 +14,7 @@ void build_network(Network& network, Shape input_shape) {
     // The convolution draws its 200 start weights from rand() before the
     // dense layer draws its own: the order fixes every run's start weights.
     auto* conv = new ConvLayer(1, 5, 8, input_shape);
+    conv->input_grads_read = false;  // the image needs no gradient
     auto* relu = new ReluLayer(conv->output.shape());
     auto* pool = new MaxPoolLayer(2, 2, relu->output.shape());
     auto* dense = new DenseLayer(pool->output.shape(), 10);

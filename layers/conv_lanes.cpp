@@ -42,6 +42,19 @@ constexpr int32_t cell_columns_per_block = 5;
 template <int N>
 using count_tag = std::integral_constant<int, N>;
 
+// Calls f(count_tag<N>()) with N = n for a count n from 1 to Max known only
+// at run time (Max for anything larger): the one way the blocks below get
+// their sizes as template arguments.
+template <int Max, typename F>
+TAVELIN_LANES_INLINE void with_count(int32_t n, F&& f) {
+    if constexpr (Max > 1)
+        if (n < Max) {
+            with_count<Max - 1>(n, f);
+            return;
+        }
+    f(count_tag<Max>());
+}
+
 int32_t whole_chunks(int32_t n) { return (n + lanes::width - 1) / lanes::width; }
 
 // ---- forward, stride 1: a row of outputs at once --------------------------
@@ -91,36 +104,6 @@ void forward_block(ConvLayer& l, int32_t f0, int32_t x0, int32_t y) {
         for (int c = 0; c < NC; c++) lanes::store(dst + (f0 + g) * out_plane + c * lanes::width, acc[g][c]);
 }
 
-// Calls body(count_tag<N>, first) over consecutive groups of N filters,
-// the widest group the registers allow first.
-template <int Widest, typename Body>
-void in_groups(int32_t count, Body body) {
-    int32_t first = 0;
-    while (first < count) {
-        const int32_t left = count - first;
-        if constexpr (Widest >= 8)
-            if (left >= 8) {
-                body(count_tag<8>(), first);
-                first += 8;
-                continue;
-            }
-        if constexpr (Widest >= 4)
-            if (left >= 4) {
-                body(count_tag<4>(), first);
-                first += 4;
-                continue;
-            }
-        if constexpr (Widest >= 2)
-            if (left >= 2) {
-                body(count_tag<2>(), first);
-                first += 2;
-                continue;
-            }
-        body(count_tag<1>(), first);
-        first += 1;
-    }
-}
-
 void forward_rows(ConvLayer& l) {
     lay_out_filters(l);
     const int32_t filter_count = int32_t(l.filters.size());
@@ -131,18 +114,12 @@ void forward_rows(ConvLayer& l) {
         while (c < chunks) {
             const int32_t n = chunks - c < chunks_per_row_block ? chunks - c : chunks_per_row_block;
             const int32_t x0 = c * lanes::width;
-            in_groups<filters_per_block>(filter_count, [&](auto nf, int32_t f0) {
-                switch (n) {
-                    case 1: forward_block<decltype(nf)::value, 1>(l, f0, x0, y); break;
-                    case 2:
-                        if constexpr (chunks_per_row_block >= 2) forward_block<decltype(nf)::value, 2>(l, f0, x0, y);
-                        break;
-                    default:
-                        if constexpr (chunks_per_row_block >= 3)
-                            forward_block<decltype(nf)::value, chunks_per_row_block>(l, f0, x0, y);
-                        break;
-                }
-            });
+            for (int32_t f0 = 0; f0 < filter_count; f0 += filters_per_block)
+                with_count<chunks_per_row_block>(n, [&](auto nc) {
+                    with_count<filters_per_block>(filter_count - f0, [&](auto nf) {
+                        forward_block<decltype(nf)::value, decltype(nc)::value>(l, f0, x0, y);
+                    });
+                });
             c += n;
         }
         // Columns past the last whole group of 8: the scalar sum.
@@ -247,35 +224,18 @@ void cell_block(ConvLayer& l, int32_t z, int32_t k0, int32_t a0, int32_t b0) {
 
 template <int NA>
 void cell_rows(ConvLayer& l, int32_t z, int32_t k0, int32_t a0) {
-    int32_t b0 = 0;
-    while (b0 < l.extent) {
-        const int32_t left = l.extent - b0;
-        const int32_t n = left < cell_rows_per_block ? left : cell_rows_per_block;
-        switch (n) {
-            case 1: cell_block<NA, 1>(l, z, k0, a0, b0); break;
-            case 2: if constexpr (cell_rows_per_block >= 2) cell_block<NA, 2>(l, z, k0, a0, b0); break;
-            case 3: if constexpr (cell_rows_per_block >= 3) cell_block<NA, 3>(l, z, k0, a0, b0); break;
-            case 4: if constexpr (cell_rows_per_block >= 4) cell_block<NA, 4>(l, z, k0, a0, b0); break;
-            default: if constexpr (cell_rows_per_block >= 5) cell_block<NA, 5>(l, z, k0, a0, b0); break;
-        }
-        b0 += n;
-    }
+    for (int32_t b0 = 0; b0 < l.extent; b0 += cell_rows_per_block)
+        with_count<cell_rows_per_block>(l.extent - b0,
+                                        [&](auto nr) { cell_block<NA, decltype(nr)::value>(l, z, k0, a0, b0); });
 }
 
 void sum_filter_grads(ConvLayer& l) {
     const int32_t filter_count = int32_t(l.filters.size());
     for (int32_t z = 0; z < l.input.size_z; z++)
         for (int32_t k0 = 0; k0 < filter_count; k0 += lanes::width)
-            for (int32_t a0 = 0; a0 < l.extent; a0 += cell_columns_per_block) {
-                const int32_t left = l.extent - a0;
-                switch (left < cell_columns_per_block ? left : cell_columns_per_block) {
-                    case 1: cell_rows<1>(l, z, k0, a0); break;
-                    case 2: cell_rows<2>(l, z, k0, a0); break;
-                    case 3: cell_rows<3>(l, z, k0, a0); break;
-                    case 4: cell_rows<4>(l, z, k0, a0); break;
-                    default: cell_rows<cell_columns_per_block>(l, z, k0, a0); break;
-                }
-            }
+            for (int32_t a0 = 0; a0 < l.extent; a0 += cell_columns_per_block)
+                with_count<cell_columns_per_block>(l.extent - a0,
+                                                   [&](auto na) { cell_rows<decltype(na)::value>(l, z, k0, a0); });
 }
 
 // Input gradients, one lane per input position (x, y), computed for a
@@ -308,26 +268,6 @@ TAVELIN_LANES_INLINE void add_output_row(float8 (&acc)[NY][NC], const float* src
     }
 }
 
-// add_output_row for the rows r0 .. r1 known only at run time.
-template <int NY, int NC, int R0 = 0, int R1 = 0>
-TAVELIN_LANES_INLINE void add_output_row_to(int32_t r0, int32_t r1, float8 (&acc)[NY][NC], const float* src,
-                                            int32_t filter_step, const float* weights, int32_t b0, int32_t b_step,
-                                            int32_t filter_count) {
-    if constexpr (R0 < NY) {
-        if constexpr (R1 < NY) {
-            if (r0 == R0 && r1 == R1) {
-                add_output_row<NY, NC, R0, R1>(acc, src, filter_step, weights, b0, b_step, filter_count);
-                return;
-            }
-            add_output_row_to<NY, NC, R0, R1 + 1>(r0, r1, acc, src, filter_step, weights, b0, b_step,
-                                                  filter_count);
-        } else {
-            add_output_row_to<NY, NC, R0 + 1, R0 + 1>(r0, r1, acc, src, filter_step, weights, b0, b_step,
-                                                      filter_count);
-        }
-    }
-}
-
 template <int NY, int NC>
 void input_grad_block(ConvLayer& l, int32_t z, int32_t y0, int32_t x0) {
     const int32_t e = l.extent;
@@ -349,7 +289,14 @@ void input_grad_block(ConvLayer& l, int32_t z, int32_t y0, int32_t x0) {
             // Rows y0 + r of the block with 0 <= y0 + r - j < e.
             const int32_t r0 = j - y0 > 0 ? j - y0 : 0;
             const int32_t r1 = j - y0 + e - 1 < NY - 1 ? j - y0 + e - 1 : NY - 1;
-            add_output_row_to(r0, r1, acc, framed + j * row - a, filter_step, weights, y0 - j, b_step, filter_count);
+            with_count<NY>(r0 + 1, [&](auto first) {
+                with_count<NY>(r1 + 1, [&](auto last) {
+                    constexpr int R0 = decltype(first)::value - 1, R1 = decltype(last)::value - 1;
+                    if constexpr (R0 <= R1)
+                        add_output_row<NY, NC, R0, R1>(acc, framed + j * row - a, filter_step, weights, y0 - j,
+                                                       b_step, filter_count);
+                });
+            });
         }
     }
     const int32_t in_x = l.input.size_x;
@@ -366,17 +313,10 @@ void input_grad_block(ConvLayer& l, int32_t z, int32_t y0, int32_t x0) {
 template <int NY>
 void input_grad_rows(ConvLayer& l, int32_t z, int32_t y0) {
     const int32_t chunks = whole_chunks(l.input.size_x);
-    for (int32_t c = 0; c < chunks; c += chunks_per_input_block) {
-        const int32_t x0 = c * lanes::width;
-        switch (chunks - c < chunks_per_input_block ? chunks - c : chunks_per_input_block) {
-            case 1: input_grad_block<NY, 1>(l, z, y0, x0); break;
-            case 2: if constexpr (chunks_per_input_block >= 2) input_grad_block<NY, 2>(l, z, y0, x0); break;
-            case 3: if constexpr (chunks_per_input_block >= 3) input_grad_block<NY, 3>(l, z, y0, x0); break;
-            default:
-                if constexpr (chunks_per_input_block >= 4) input_grad_block<NY, chunks_per_input_block>(l, z, y0, x0);
-                break;
-        }
-    }
+    for (int32_t c = 0; c < chunks; c += chunks_per_input_block)
+        with_count<chunks_per_input_block>(chunks - c, [&](auto nc) {
+            input_grad_block<NY, decltype(nc)::value>(l, z, y0, c * lanes::width);
+        });
 }
 
 void sum_input_grads(ConvLayer& l) {

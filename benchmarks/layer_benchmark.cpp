@@ -13,7 +13,7 @@
 
 #include "core/random.h"
 #include "layers/kernels.h"
-#include "tests/oracle/synthetic_images.h"
+#include "synthetic_images.h"
 #include "training/network.h"
 
 using namespace tavelin;
@@ -28,7 +28,7 @@ struct Rig {
     Tensor error;  // output minus target of the last step: the last layer's `next`
     size_t next_sample = 0;
 
-    explicit Rig(const LayerKernels& kernels) : samples(oracle::synthetic_samples(512, 20240607u)) {
+    explicit Rig(const LayerKernels& kernels) : samples(test_util::synthetic_samples(512, 20240607u)) {
         set_rand_state(rand_initial_state);
         build_network(network, samples[0].image.shape());
         for (Layer* layer : network) use_kernels(*layer, kernels);

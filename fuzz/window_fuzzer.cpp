@@ -25,7 +25,7 @@
 #include "app/window.h"
 #include "core/random.h"
 #include "fuzz_support.h"
-#include "platform/headless.h"
+#include "headless.h"
 #include "platform/layer_state.h"
 #include "program_window.h"
 #include "test_files.h"
@@ -62,7 +62,7 @@ void check_state() {
     // Only clearing writes a pixel's fourth byte.
     for (const Pixel& p : canvas) FUZZ_CHECK(p.unused == 255);
     FUZZ_CHECK(!format_status_text().empty());
-    const headless::ClientPixels shown = headless::client_pixels(window);
+    const platform::PixelBuffer shown = headless::client_pixels(window);
     FUZZ_CHECK(shown.bgrx.size() == size_t(shown.width) * size_t(shown.height) * 4);
 }
 

@@ -84,7 +84,7 @@ BOOL WINAPI GetMessageA(MSG* msg, HWND, UINT, UINT) {
             // One WM_TIMER at a time: ticks missed while the program was
             // busy are not made up for.
             timer->due_ms = now + timer->period_ms;
-            *msg = message_for(owner, WM_TIMER, timer->id, LPARAM(timer->proc));
+            *msg = message_for(owner, WM_TIMER, timer->id, 0);
             return TRUE;
         }
         if (!any_live_window()) {
@@ -105,10 +105,6 @@ BOOL WINAPI TranslateMessage(const MSG*) {
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     if (msg == nullptr) return 0;
-    if (msg->message == WM_TIMER && msg->lParam != 0) {
-        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
-        return 0;
-    }
     HWND hwnd = live_window(msg->hwnd);
     if (hwnd == nullptr) return 0;
     return hwnd->proc(hwnd, msg->message, msg->wParam, msg->lParam);
@@ -119,11 +115,12 @@ void WINAPI PostQuitMessage(int exit_code) {
     layer().quit_code = exit_code;
 }
 
-UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC timer_proc) {
-    // Only window timers are provided.
+UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC) {
+    // Only window timers are provided: the program passes no timer
+    // procedure, and WM_TIMER goes to the window.
     if (live_window(hwnd) == nullptr) return 0;
     const uint32_t period = std::max<uint32_t>(elapse_ms, shortest_timer_ms);
-    Timer t{id, period, now_ms() + period, timer_proc};
+    Timer t{id, period, now_ms() + period};
     for (Timer& existing : hwnd->timers)
         if (existing.id == id) {
             existing = t;

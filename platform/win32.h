@@ -180,12 +180,6 @@ struct WNDCLASSA {
 #define HWND_TOP ((HWND)0)
 
 // ShowWindow commands.
-#define SW_HIDE 0
-#define SW_SHOWNORMAL 1
-#define SW_SHOWMINIMIZED 2
-#define SW_SHOWMAXIMIZED 3
-#define SW_SHOW 5
-#define SW_MINIMIZE 6
 #define SW_SHOWDEFAULT 10
 
 // Resources, stock objects, raster operations, text and message boxes.

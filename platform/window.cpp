@@ -187,27 +187,12 @@ BOOL WINAPI SetWindowPos(HWND hwnd, HWND, int x, int y, int cx, int cy, UINT fla
     return TRUE;
 }
 
-BOOL WINAPI ShowWindow(HWND hwnd, int show_command) {
+BOOL WINAPI ShowWindow(HWND hwnd, int) {
+    // The program shows its window once, as the system asks it to
+    // (SW_SHOWDEFAULT): shown normally.
     if (live_window(hwnd) == nullptr) return FALSE;
     const BOOL was_visible = hwnd->visible ? TRUE : FALSE;
-    switch (show_command) {
-        case SW_HIDE:
-            SDL_HideWindow(hwnd->sdl);
-            hwnd->visible = false;
-            return was_visible;
-        case SW_SHOWMINIMIZED:
-        case SW_MINIMIZE:
-            SDL_ShowWindow(hwnd->sdl);
-            SDL_MinimizeWindow(hwnd->sdl);
-            break;
-        case SW_SHOWMAXIMIZED:
-            SDL_ShowWindow(hwnd->sdl);
-            SDL_MaximizeWindow(hwnd->sdl);
-            break;
-        default:
-            SDL_ShowWindow(hwnd->sdl);
-            break;
-    }
+    SDL_ShowWindow(hwnd->sdl);
     // Lets SDL see that the window is mapped before its frame is asked for.
     SDL_PumpEvents();
     hwnd->visible = true;

@@ -19,7 +19,7 @@
 #include "app/window.h"
 #include "core/random.h"
 #include "drawn_digits.h"
-#include "platform/headless.h"
+#include "headless.h"
 #include "program_window.h"
 #include "training/network.h"
 #include "training/recognize.h"
@@ -47,7 +47,7 @@ void replay(HWND hwnd, const test_util::DrawnDigit& d) {
 void write_picture(HWND hwnd, const std::string& path) {
     InvalidateRect(hwnd, nullptr, FALSE);
     UpdateWindow(hwnd);
-    const headless::ClientPixels p = headless::client_pixels(hwnd);
+    const platform::PixelBuffer p = headless::client_pixels(hwnd);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
     std::fprintf(f, "P6\n%d %d\n255\n", p.width, p.height);

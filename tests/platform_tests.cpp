@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/headless.h"
+#include "headless.h"
 #include "platform/win32.h"
 
 namespace {
@@ -73,7 +73,7 @@ struct Bgrx {
 };
 std::ostream& operator<<(std::ostream& os, const Bgrx& c) { return os << "(" << c.b << ", " << c.g << ", " << c.r << ")"; }
 
-Bgrx pixel_of(const tavelin::headless::ClientPixels& p, int x, int y) {
+Bgrx pixel_of(const tavelin::platform::PixelBuffer& p, int x, int y) {
     const uint8_t* q = &p.bgrx[size_t(4) * size_t(y * p.width + x)];
     return Bgrx{q[0], q[1], q[2]};
 }

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "drawn_digits.h"
-#include "platform/headless.h"
+#include "headless.h"
 #include "platform/win32.h"
 #include "test_files.h"
 
@@ -188,7 +188,7 @@ StatusProbe probe_status(const std::string& text) {
     probe_text = text;
     InvalidateRect(hwnd, nullptr, FALSE);
     UpdateWindow(hwnd);
-    const headless::ClientPixels p = headless::client_pixels(hwnd);
+    const platform::PixelBuffer p = headless::client_pixels(hwnd);
     return probe_from(p.width, [&](int x, int y) { return int(p.bgrx[size_t(4) * size_t(y * p.width + x)]); });
 }
 

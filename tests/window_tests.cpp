@@ -19,7 +19,7 @@
 #include "app/canvas.h"
 #include "app/window.h"
 #include "core/random.h"
-#include "platform/headless.h"
+#include "headless.h"
 #include "program_window.h"
 #include "rand_control.h"
 #include "test_files.h"
@@ -38,7 +38,7 @@ struct Bgrx {
 };
 std::ostream& operator<<(std::ostream& os, const Bgrx& c) { return os << "(" << c.b << ", " << c.g << ", " << c.r << ")"; }
 
-Bgrx pixel_of(const headless::ClientPixels& p, int x, int y) {
+Bgrx pixel_of(const platform::PixelBuffer& p, int x, int y) {
     const uint8_t* q = &p.bgrx[size_t(4) * size_t(y * p.width + x)];
     return Bgrx{q[0], q[1], q[2]};
 }
@@ -46,14 +46,14 @@ Bgrx pixel_of(const headless::ClientPixels& p, int x, int y) {
 const Bgrx white{255, 255, 255};
 
 // Pixels of the top 16 rows that are not white: the status line's ink.
-int text_ink(const headless::ClientPixels& p) {
+int text_ink(const platform::PixelBuffer& p) {
     int n = 0;
     for (int y = 0; y < 16 && y < p.height; y++)
         for (int x = 0; x < p.width; x++) n += !(pixel_of(p, x, y) == white);
     return n;
 }
 
-std::vector<uint8_t> top_rows(const headless::ClientPixels& p) {
+std::vector<uint8_t> top_rows(const platform::PixelBuffer& p) {
     return std::vector<uint8_t>(p.bgrx.begin(), p.bgrx.begin() + 4 * 16 * p.width);
 }
 
@@ -102,7 +102,7 @@ protected:
     }
     static LPARAM position(int x, int y) { return LPARAM((uint32_t(y) << 16) | uint32_t(x)); }
     // The repaint a timer tick asks for, done now.
-    headless::ClientPixels repaint() {
+    platform::PixelBuffer repaint() {
         UpdateWindow(hwnd_);
         return headless::client_pixels(hwnd_);
     }

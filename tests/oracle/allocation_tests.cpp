@@ -9,7 +9,7 @@
 #include <new>
 
 #include "core/random.h"
-#include "tests/oracle/synthetic_images.h"
+#include "synthetic_images.h"
 #include "training/network.h"
 
 namespace {
@@ -37,7 +37,7 @@ using namespace tavelin;
 namespace {
 
 TEST(Allocations, LayerOperationsAllocateNothingAndAStepOnlyItsErrorTensor) {
-    const std::vector<Sample> samples = oracle::synthetic_samples(8, 11u);
+    const std::vector<Sample> samples = test_util::synthetic_samples(8, 11u);
     Network network;
     build_network(network, samples[0].image.shape());
     train_step(network, samples[0].image, samples[0].target);

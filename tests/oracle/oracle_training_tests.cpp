@@ -13,7 +13,7 @@
 #include "layers/conv_layer.h"
 #include "layers/dense_layer.h"
 #include "tests/oracle/layer_state.h"
-#include "tests/oracle/synthetic_images.h"
+#include "synthetic_images.h"
 #include "training/network.h"
 #include "training/recognize.h"
 
@@ -34,7 +34,7 @@ TEST(Levels, TheLevelAskedForIsTheOneInUse) {
 }
 
 TEST(OracleTraining, TwoThousandStepsOfTheProgramsNetworkMatchBitForBit) {
-    const std::vector<Sample> samples = synthetic_samples(400, 2024u);
+    const std::vector<Sample> samples = test_util::synthetic_samples(400, 2024u);
     Network fast;
     Network plain;
     set_rand_state(rand_initial_state);
@@ -62,7 +62,7 @@ TEST(OracleTraining, TwoThousandStepsOfTheProgramsNetworkMatchBitForBit) {
 TEST(GoldenFigures, FiveThousandStepsGiveTheRecordedProgressWeightsAndRecognitions) {
     // Labelled by the quadrant that holds the most ink, so that the network
     // learns something and its recognitions differ.
-    std::vector<Sample> samples = synthetic_samples(500, 7u);
+    std::vector<Sample> samples = test_util::synthetic_samples(500, 7u);
     for (Sample& s : samples) {
         float ink[4] = {};
         for (int32_t y = 0; y < image_side; y++)

@@ -1,9 +1,9 @@
-#include "tests/oracle/synthetic_images.h"
+#include "synthetic_images.h"
 
 #include <cmath>
 #include <random>
 
-namespace tavelin::oracle {
+namespace tavelin::test_util {
 
 namespace {
 
@@ -53,4 +53,4 @@ std::vector<Sample> synthetic_samples(int32_t count, uint32_t seed) {
     return samples;
 }
 
-}  // namespace tavelin::oracle
+}  // namespace tavelin::test_util

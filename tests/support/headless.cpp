@@ -1,4 +1,4 @@
-#include "platform/headless.h"
+#include "headless.h"
 
 #include "platform/layer_state.h"
 
@@ -20,13 +20,9 @@ void push_window_event(HWND hwnd, Uint8 kind, int32_t data1 = 0, int32_t data2 =
 
 }  // namespace
 
-ClientPixels client_pixels(HWND hwnd) {
-    ClientPixels out;
-    if (live_window(hwnd) == nullptr) return out;
-    out.width = hwnd->backing.width;
-    out.height = hwnd->backing.height;
-    out.bgrx = hwnd->backing.bgrx;
-    return out;
+PixelBuffer client_pixels(HWND hwnd) {
+    if (live_window(hwnd) == nullptr) return PixelBuffer{};
+    return hwnd->backing;
 }
 
 bool window_exists(HWND hwnd) { return live_window(hwnd) != nullptr; }

@@ -1,4 +1,5 @@
-// Test hooks of the SDL-backed window layer (not part of the Win32 API):
+// Test hooks into the SDL-backed window layer (not part of the Win32 API,
+// and not part of the program: only tests and fuzzers link them):
 // read back what a window shows and feed it input as if a user gave it.
 // Run with SDL_VIDEODRIVER=dummy to need no display at all. The input goes
 // through the same translation into window messages as real input; it is
@@ -8,18 +9,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/pixel_buffer.h"
 #include "platform/win32.h"
 
 namespace tavelin::headless {
 
-// The client area as last painted: 4 bytes per pixel (blue, green, red,
-// unused), top row first.
-struct ClientPixels {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint8_t> bgrx;
-};
-ClientPixels client_pixels(HWND hwnd);
+// The client area as last painted (a copy).
+platform::PixelBuffer client_pixels(HWND hwnd);
 
 // False once the window has been destroyed.
 bool window_exists(HWND hwnd);

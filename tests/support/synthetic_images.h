@@ -9,10 +9,10 @@
 
 #include "training/samples.h"
 
-namespace tavelin::oracle {
+namespace tavelin::test_util {
 
 // `count` samples of 28 x 28 x 1 with one-hot targets; the same seed gives
 // the same samples on every platform (std::mt19937 output only).
 std::vector<Sample> synthetic_samples(int32_t count, uint32_t seed);
 
-}  // namespace tavelin::oracle
+}  // namespace tavelin::test_util

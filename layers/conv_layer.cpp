@@ -44,7 +44,7 @@ void backward_conv_plain(ConvLayer& l, const Tensor& next) {
 
     for (int32_t x = 0; x < in.size_x; x++) {
         for (int32_t y = 0; y < in.size_y; y++) {
-            const OutputWindow w = output_window(l, x, y);
+            const CoveringCells w = covering_cells(l, x, y);
             for (int32_t z = 0; z < in.size_z; z++) {
                 float sum = 0.0f;
                 for (int32_t i = w.min_x; i <= w.max_x; i++) {
@@ -123,15 +123,15 @@ ConvLayer::ConvLayer(uint16_t stride_, uint16_t extent_, int32_t filter_count, S
         const float scale = 1.0f / float(extent * extent * in.z);
         for (int32_t x = 0; x < extent; x++)
             for (int32_t y = 0; y < extent; y++)
-                for (int32_t z = 0; z < in.z; z++) filter(x, y, z) = float(rand()) * scale / 32767;
+                for (int32_t z = 0; z < in.z; z++) filter(x, y, z) = float(rand()) * scale / rand_max;
         filters.push_back(std::move(filter));
     }
     for (const Tensor& filter : filters) filter_grads.emplace_back(filter.shape());
     use_kernels(*this, chosen_kernels());
 }
 
-OutputWindow output_window(const ConvLayer& layer, int32_t x, int32_t y) {
-    return output_window(x, y, layer.stride, layer.extent, layer.output.size_x,
+CoveringCells covering_cells(const ConvLayer& layer, int32_t x, int32_t y) {
+    return covering_cells(x, y, layer.stride, layer.extent, layer.output.size_x,
                          layer.output.size_y, int32_t(layer.filters.size()));
 }
 

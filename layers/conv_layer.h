@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "layers/layer.h"
-#include "layers/output_window.h"
+#include "layers/covering_cells.h"
 
 namespace tavelin {
 
@@ -48,7 +48,7 @@ struct ConvLayer : Layer {
 
 Shape conv_output_shape(uint16_t stride, uint16_t extent, int32_t filter_count, Shape in_size);
 
-OutputWindow output_window(const ConvLayer& layer, int32_t x, int32_t y);
+CoveringCells covering_cells(const ConvLayer& layer, int32_t x, int32_t y);
 
 // The layer's passes (see kernels.h).
 void forward_conv(ConvLayer& layer);

@@ -16,7 +16,7 @@ DenseLayer::DenseLayer(Shape in, int32_t output_count)
     // 2.19722 ~ ln 9: the largest start sum of a neuron over an all-ones input.
     const float scale = float_from_bits(0x400C9F41u) / float(n);
     for (int32_t o = 0; o < output_count; o++)
-        for (int32_t m = 0; m < n; m++) weights(m, o, 0) = float(rand()) * scale / 32767;
+        for (int32_t m = 0; m < n; m++) weights(m, o, 0) = float(rand()) * scale / rand_max;
     use_kernels(*this, chosen_kernels());
 }
 

@@ -12,7 +12,7 @@ DropoutLayer::DropoutLayer(Shape in, float p)
 void forward_dropout(DropoutLayer& l) {
     const int32_t n = l.input.count();
     for (int32_t i = 0; i < n; i++) {
-        const float u = float(rand() % 32767) / 32767.0f;
+        const float u = float(rand() % rand_max) / float(rand_max);
         const bool keep = l.activation_probability >= u;
         l.mask[i] = keep ? 1 : 0;
         l.output[i] = keep ? l.input[i] : 0.0f;

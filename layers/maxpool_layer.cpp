@@ -15,8 +15,8 @@ MaxPoolLayer::MaxPoolLayer(uint16_t stride_, uint16_t extent_, Shape in)
     use_kernels(*this, chosen_kernels());
 }
 
-OutputWindow output_window(const MaxPoolLayer& layer, int32_t x, int32_t y) {
-    return output_window(x, y, layer.stride, layer.extent, layer.output.size_x,
+CoveringCells covering_cells(const MaxPoolLayer& layer, int32_t x, int32_t y) {
+    return covering_cells(x, y, layer.stride, layer.extent, layer.output.size_x,
                          layer.output.size_y, layer.output.size_z);
 }
 
@@ -27,7 +27,7 @@ const float lowest = float_from_bits(0xFF7FFFFFu);
 }  // namespace
 
 // Windows of 2 x 2 that tile the input exactly: every input position lies
-// in the one window (x / 2, y / 2), which is what output_window gives for
+// in the one window (x / 2, y / 2), which is what covering_cells gives for
 // this shape. Everything else takes the plain loops.
 bool maxpool_fits_lanes(const MaxPoolLayer& l) {
     return l.stride == 2 && l.extent == 2 && l.output.size_x > 0 && l.output.size_y > 0 &&
@@ -63,7 +63,7 @@ void forward_maxpool_plain(MaxPoolLayer& l) {
 void backward_maxpool_plain(MaxPoolLayer& l, const Tensor& next) {
     for (int32_t x = 0; x < l.input.size_x; x++)
         for (int32_t y = 0; y < l.input.size_y; y++) {
-            const OutputWindow w = output_window(l, x, y);
+            const CoveringCells w = covering_cells(l, x, y);
             for (int32_t z = 0; z < l.input.size_z; z++) {
                 const float v = l.input(x, y, z);
                 float sum = 0.0f;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "layers/layer.h"
-#include "layers/output_window.h"
+#include "layers/covering_cells.h"
 
 namespace tavelin {
 
@@ -17,7 +17,7 @@ struct MaxPoolLayer : Layer {
 
 Shape maxpool_output_shape(uint16_t stride, uint16_t extent, Shape in_size);
 
-OutputWindow output_window(const MaxPoolLayer& layer, int32_t x, int32_t y);
+CoveringCells covering_cells(const MaxPoolLayer& layer, int32_t x, int32_t y);
 
 // The layer's passes (see kernels.h).
 void forward_maxpool(MaxPoolLayer& layer);

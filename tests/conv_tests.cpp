@@ -49,12 +49,12 @@ TEST(Conv, ProgramShapeAndStartWeights) {
     EXPECT_EQ(rand_state(), end);
 }
 
-TEST(Conv, OutputWindowTableForTheProgramLayer) {
+TEST(Conv, CoveringCellsTableForTheProgramLayer) {
     ConvLayer layer(1, 5, 8, Shape{28, 28, 1});
     const int32_t table[][3] = {{0, 0, 0},   {1, 0, 1},    {4, 0, 4},    {5, 1, 5},
                                 {10, 6, 10}, {23, 19, 23}, {24, 20, 23}, {27, 23, 23}};
     for (const auto& row : table) {
-        const OutputWindow w = output_window(layer, row[0], row[0]);
+        const CoveringCells w = covering_cells(layer, row[0], row[0]);
         EXPECT_EQ(w.min_x, row[1]) << "input " << row[0];
         EXPECT_EQ(w.max_x, row[2]) << "input " << row[0];
         EXPECT_EQ(w.min_y, row[1]);

@@ -32,7 +32,7 @@ TEST(MaxPool, ProgramShape) {
     EXPECT_EQ(layer.output.size_z, 8);
     const int32_t table[][2] = {{0, 0}, {1, 0}, {2, 1}, {3, 1}, {10, 5}, {11, 5}, {22, 11}, {23, 11}};
     for (const auto& row : table) {
-        const OutputWindow w = output_window(layer, row[0], row[0]);
+        const CoveringCells w = covering_cells(layer, row[0], row[0]);
         EXPECT_EQ(w.min_x, row[1]);
         EXPECT_EQ(w.max_x, row[1]);
         EXPECT_EQ(w.min_y, row[1]);

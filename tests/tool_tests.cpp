@@ -151,6 +151,68 @@ TEST_F(TrainTool, UnwritablePredictionsFileIsReportedBeforeTraining) {
     EXPECT_EQ(r.out.find("case"), std::string::npos);
 }
 
+// The evaluation printed must agree with the predictions written: every
+// cell of the confusion matrix counts its (label, recognised digit) pairs,
+// the no-digit line counts the -1s, the diagonal is the correct count, and
+// the cells, the no-digit images and the labels above 9 add up to the test
+// set. On the real digits, so that every digit is recognised somewhere.
+TEST_F(TrainTool, TheEvaluationAgreesWithThePredictions) {
+    const std::string data = TAVELIN_DATA_DIR;
+    ASSERT_EQ(access((data + "/t10k-images.idx3-ubyte").c_str(), R_OK), 0)
+        << data << ": scripts/get-data puts the real digits there";
+    const ToolRun r = run("--data " + data + " --min-steps 1 --predictions " + dir + "/p.csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    int expected[10][10] = {};
+    int images = 0, correct = 0, no_digit = 0, above_nine = 0;
+    for (const std::string& line : lines(dir + "/p.csv")) {
+        int index = 0, label = 0, predicted = 0;
+        double confidence = 0;
+        if (std::sscanf(line.c_str(), "%d,%d,%d,%lf", &index, &label, &predicted, &confidence) != 4) continue;
+        images++;
+        correct += predicted == label;
+        no_digit += predicted < 0;
+        if (label > 9) above_nine++;
+        else if (predicted >= 0) expected[label][predicted]++;
+    }
+    ASSERT_EQ(images, 1000);
+
+    std::istringstream out(r.out);
+    int shown_correct = -1, shown_images = -1, shown_no_digit = -1, cells = 0, diagonal = 0;
+    int matrix[10][10] = {};
+    for (std::string line; std::getline(out, line);) {
+        if (line.rfind("accuracy:", 0) == 0)
+            std::sscanf(line.c_str(), "accuracy: %*f%% (%d of %d)", &shown_correct, &shown_images);
+        if (line.rfind("no digit (-1):", 0) == 0) std::sscanf(line.c_str(), "no digit (-1): %d", &shown_no_digit);
+        if (line.rfind("confusion matrix", 0) == 0) {
+            std::getline(out, line);  // the column header
+            for (int t = 0; t < 10 && std::getline(out, line); t++) {
+                std::istringstream row(line);
+                int label = -1;
+                row >> label;
+                EXPECT_EQ(label, t);
+                for (int p = 0; p < 10; p++) row >> matrix[t][p];
+            }
+        }
+    }
+    for (int t = 0; t < 10; t++)
+        for (int p = 0; p < 10; p++) {
+            EXPECT_EQ(matrix[t][p], expected[t][p]) << "label " << t << ", recognised " << p;
+            cells += matrix[t][p];
+            if (t == p) diagonal += matrix[t][p];
+        }
+    EXPECT_EQ(shown_images, images);
+    EXPECT_EQ(shown_correct, correct);
+    EXPECT_EQ(diagonal, correct);
+    EXPECT_EQ(shown_no_digit, no_digit);
+    EXPECT_EQ(cells + no_digit + above_nine, images);
+    for (int p = 0; p < 10; p++) {
+        int column = 0;
+        for (int t = 0; t < 10; t++) column += expected[t][p];
+        EXPECT_GT(column, 0) << "no image recognised as " << p << ": the check would miss a lost column";
+    }
+}
+
 // --predictions never destroys a file it did not create: one of the
 // inputs (however it is named), something other than a plain file, or an
 // earlier predictions file when the run then fails.

@@ -33,18 +33,19 @@ struct Options {
     std::string data_dir = "data";
     std::string test_dir;  // empty: the data directory
     bool test_dir_given = false;
-    int32_t min_steps = 100000;
+    int32_t min_steps = default_min_steps;
     std::string predictions;
     bool normalise = false;
 };
 
-const char usage[] =
+const std::string usage =
     "usage: tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE] [--normalise]\n"
     "  --data DIR          training files DIR/train-images.idx3-ubyte and\n"
     "                      DIR/train-labels.idx1-ubyte (default: data)\n"
     "  --test DIR          test files DIR/t10k-images.idx3-ubyte and\n"
     "                      DIR/t10k-labels.idx1-ubyte (default: the --data DIR)\n"
-    "  --min-steps N       train whole passes until at least N steps (default 100000)\n"
+    "  --min-steps N       train whole passes until at least N steps (default " +
+    std::to_string(default_min_steps) + ")\n"
     "  --predictions FILE  write index,label,predicted,confidence for every test image\n"
     "  --normalise         recognise each test image as the window recognises a\n"
     "                      drawing: fitted into a 20 x 20 box and centred by its\n"
@@ -63,7 +64,7 @@ int parse_options(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
-            std::fputs(usage, stdout);
+            std::fputs(usage.c_str(), stdout);
             std::exit(standard_output_ok() ? 0 : 1);
         }
         if (arg == "--normalise") {
@@ -73,17 +74,17 @@ int parse_options(int argc, char** argv, Options& o) {
         const bool takes_value =
             arg == "--data" || arg == "--test" || arg == "--min-steps" || arg == "--predictions";
         if (!takes_value) {
-            std::fprintf(stderr, "tavelin-train: unknown argument '%s'\n%s", arg.c_str(), usage);
+            std::fprintf(stderr, "tavelin-train: unknown argument '%s'\n%s", arg.c_str(), usage.c_str());
             return 2;
         }
         if (i + 1 >= argc) {
-            std::fprintf(stderr, "tavelin-train: %s needs a value\n%s", arg.c_str(), usage);
+            std::fprintf(stderr, "tavelin-train: %s needs a value\n%s", arg.c_str(), usage.c_str());
             return 2;
         }
         const std::string value = argv[++i];
         // An empty word would silently mean "/train-images..." or no file.
         if (value.empty() && arg != "--min-steps") {
-            std::fprintf(stderr, "tavelin-train: %s needs a value, not an empty word\n%s", arg.c_str(), usage);
+            std::fprintf(stderr, "tavelin-train: %s needs a value, not an empty word\n%s", arg.c_str(), usage.c_str());
             return 2;
         }
         if (arg == "--data") {
@@ -101,7 +102,7 @@ int parse_options(int argc, char** argv, Options& o) {
                 std::fprintf(stderr,
                              "tavelin-train: --min-steps wants a whole number from 1 to 2000000000, "
                              "not '%s'\n%s",
-                             value.c_str(), usage);
+                             value.c_str(), usage.c_str());
                 return 2;
             }
             o.min_steps = int32_t(n);

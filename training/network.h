@@ -14,11 +14,14 @@ namespace tavelin {
 // Input side first. The layers are never destroyed.
 using Network = std::vector<Layer*>;
 
+// How many steps training takes at least, in whole passes over the samples.
+constexpr int32_t default_min_steps = 100000;
+
 struct TrainingConfig {
     std::string image_path = default_image_path;
     std::string label_path = default_label_path;
     // Whole passes over the samples until at least this many steps.
-    int32_t min_steps = 100000;
+    int32_t min_steps = default_min_steps;
 };
 
 // conv 5x5x8 stride 1 -> relu -> maxpool 2x2 stride 2 -> dense 10, appended

@@ -1,4 +1,4 @@
-#include "layers/output_window.h"
+#include "layers/covering_cells.h"
 
 #include <cmath>
 
@@ -13,13 +13,13 @@ int32_t clamp_cell(float v, int32_t limit, bool upward) {
     return int32_t(float(rounded));
 }
 
-OutputWindow output_window(int32_t x, int32_t y, uint16_t stride, uint16_t extent,
-                           int32_t out_x, int32_t out_y, int32_t out_z) {
+CoveringCells covering_cells(int32_t x, int32_t y, uint16_t stride, uint16_t extent,
+                             int32_t out_x, int32_t out_y, int32_t out_z) {
     const float fx = float(x);
     const float fy = float(y);
     const float fe = float(extent);
     const float fs = float(stride);
-    OutputWindow w;
+    CoveringCells w;
     w.min_x = clamp_cell((fx - fe + 1) / fs, out_x, true);
     w.min_y = clamp_cell((fy - fe + 1) / fs, out_y, true);
     w.min_z = 0;

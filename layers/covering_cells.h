@@ -8,7 +8,7 @@ namespace tavelin {
 
 // The inclusive block of output cells min..max on each axis; empty when
 // min_x > max_x or min_y > max_y.
-struct OutputWindow {
+struct CoveringCells {
     int32_t min_x, min_y, min_z;
     int32_t max_x, max_y, max_z;
 };
@@ -19,7 +19,7 @@ int32_t clamp_cell(float v, int32_t limit, bool upward);
 
 // The output cells whose windows (corner at output*stride, `extent` wide)
 // contain input column x and input row y, held inside the output extents.
-OutputWindow output_window(int32_t x, int32_t y, uint16_t stride, uint16_t extent,
-                           int32_t out_x, int32_t out_y, int32_t out_z);
+CoveringCells covering_cells(int32_t x, int32_t y, uint16_t stride, uint16_t extent,
+                             int32_t out_x, int32_t out_y, int32_t out_z);
 
 }  // namespace tavelin

@@ -102,19 +102,19 @@ void canvas_to_bytes(uint8_t* out) {
     for (int32_t i = 0; i < canvas_side * canvas_side; i++) out[i] = uint8_t(255 - canvas[i].blue);
 }
 
-void show_random_sample() {
+void show_random_sample(const char* image_path) {
     const int32_t r = tavelin::rand() % sample_draw_range;
 
     int32_t length = 0;
     std::string why;
-    const FileBuffer file = read_file_whole(default_image_path, &length, &why);
+    const FileBuffer file = read_file_whole(image_path, &length, &why);
     if (!file) {
-        std::fprintf(stderr, "cannot show a training image: %s: %s\n", default_image_path, why.c_str());
+        std::fprintf(stderr, "cannot show a training image: %s: %s\n", image_path, why.c_str());
         return;
     }
     const int64_t records = complete_image_records(length);
     if (records <= 0) {
-        std::fprintf(stderr, "cannot show a training image: %s holds no complete image\n", default_image_path);
+        std::fprintf(stderr, "cannot show a training image: %s holds no complete image\n", image_path);
         return;
     }
     // Draws count images from 1. A draw of 0, or one beyond the file's last

@@ -1,7 +1,6 @@
 #include "app/window.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string_view>
 
 #include "app/canvas.h"
@@ -16,7 +15,7 @@ uint32_t client_height = 0;
 RECT text_rect = {0, 0, 1, 1};
 bool network_ready = false;
 bool training_data_missing = false;
-std::string training_data_folder;
+DataFolders training_data_folders;
 bool recognize_as_drawn = false;
 TrainingConfig window_training_config;
 
@@ -55,7 +54,7 @@ bool read_command_line(const char* command_line) {
 void run_key_command(WPARAM key, Network& network) {
     switch (key) {
         case VK_TAB:
-            show_random_sample();
+            show_random_sample(window_training_config.image_path.c_str());
             break;
         case VK_RETURN: {
             uint8_t pixels[canvas_side * canvas_side];
@@ -72,22 +71,54 @@ void run_key_command(WPARAM key, Network& network) {
     }
 }
 
-// Where the training files were looked for, as a path the user can find
-// from anywhere.
-std::string absolute_folder_of(const std::string& file) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-    return (error ? std::filesystem::path(file) : absolute).parent_path().lexically_normal().string();
+// The window is narrow: a line holds about this many characters of its
+// font.
+constexpr size_t status_line_characters = 28;
+
+// Breaks `text` at spaces into lines of at most `width` characters; a
+// longer word (a path) is broken after a folder separator where it has one.
+std::string wrap_lines(std::string_view text, size_t width) {
+    std::string lines, line;
+    auto end_line = [&] {
+        lines += (lines.empty() ? "" : "\n") + line;
+        line.clear();
+    };
+    while (!text.empty()) {
+        const size_t space = text.find(' ');
+        std::string_view word = text.substr(0, space);
+        text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
+        if (!line.empty() && line.size() + 1 + word.size() <= width) {
+            line += " " + std::string(word);
+            continue;
+        }
+        if (!line.empty()) end_line();
+        while (word.size() > width) {
+            const size_t separator = word.find_last_of("/\\", width - 1);
+            const size_t cut = separator == std::string_view::npos || separator == 0 ? width : separator + 1;
+            line = word.substr(0, cut);
+            end_line();
+            word.remove_prefix(cut);
+        }
+        line = word;
+    }
+    if (!line.empty()) end_line();
+    return lines;
 }
 
 }  // namespace
+
+void find_training_data() {
+    training_data_folders = find_data_folder();
+    if (training_data_folders.found.empty()) return;
+    window_training_config.image_path = training_data_folders.found + "/" + training_images_name;
+    window_training_config.label_path = training_data_folders.found + "/" + training_labels_name;
+}
 
 std::string format_status_text() {
     if (!network_ready) return "Loading Training data";
     // Short lines: the window is narrow.
     if (training_data_missing)
-        return "No training data in\n" + training_data_folder +
-               "\nGet it with scripts/get-data,\nor start the program from\nthe folder that holds data/.";
+        return wrap_lines(no_training_data_message(training_data_folders), status_line_characters);
     // There is no confidence for "no digit": it shows as 0.0.
     const bool has_digit = recognized_digit >= 0 && recognized_digit < digit_count;
     const float confidence = has_digit ? confidences[recognized_digit] : 0.0f;
@@ -150,13 +181,8 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
                 train_network(network, window_training_config);
                 network_ready = true;
                 training_data_missing = network.empty();
-                if (training_data_missing) {
-                    training_data_folder = absolute_folder_of(window_training_config.image_path);
-                    std::fprintf(stderr,
-                                 "tavelin: no training data in %s: get it with scripts/get-data, or start the "
-                                 "program from the folder that holds data/\n",
-                                 training_data_folder.c_str());
-                }
+                if (training_data_missing)
+                    std::fprintf(stderr, "tavelin: %s\n", no_training_data_message(training_data_folders).c_str());
             }
             InvalidateRect(hwnd, &text_rect, FALSE);
             return 0;
@@ -182,6 +208,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_command) {
     using namespace tavelin;
     if (!read_command_line(command_line)) return 2;
+    find_training_data();
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = window_proc;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "training/data_folder.h"
 #include "training/network.h"
 
 namespace tavelin {
@@ -22,16 +23,20 @@ extern uint32_t client_height;
 extern RECT text_rect;
 // Set once the first timer tick's training has returned; never cleared.
 extern bool network_ready;
-// Training returned without building a network: no training data. The
-// folder the files were looked for in, as an absolute path, then.
+// Training returned without building a network: no training data.
 extern bool training_data_missing;
-extern std::string training_data_folder;
+// Where find_training_data looked, for the message when there is none.
+extern DataFolders training_data_folders;
 // Enter recognises the canvas exactly as drawn (tavelin --as-drawn) rather
 // than fitted into the shape of the training digits first.
 extern bool recognize_as_drawn;
 // What the first timer tick trains with: the program's fixed files and
 // step bound. Only tests change it, to train on a few steps.
 extern TrainingConfig window_training_config;
+
+// Looks for the training files as the program does before its window
+// opens (find_data_folder) and points window_training_config at them.
+void find_training_data();
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 // Copies the canvas, stretched, over the whole client area.

@@ -200,6 +200,11 @@ std::string environment_or(const char* name, const std::string& otherwise) {
     return value != nullptr && *value != '\0' ? value : otherwise;
 }
 bool foreign_program() { return !environment_or("TAVELIN_E2E_PROGRAM", "").empty(); }
+// The program's XDG_DATA_HOME, from TAVELIN_E2E_DATA_HOME (scripts/test-package:
+// a folder an installed tavelin-get-data filled with the real digits). The
+// test then makes no data/ of its own: the program must find its training
+// files in the user's data folder.
+std::string user_data_home() { return environment_or("TAVELIN_E2E_DATA_HOME", ""); }
 
 class RealWindow : public ::testing::Test {
 protected:
@@ -207,8 +212,10 @@ protected:
         for (const char* tool : {"Xvfb", "xdotool", "import"})
             if (!have(tool)) GTEST_SKIP() << tool << " is not installed (Debian packages xvfb, xdotool, imagemagick)";
         dir_ = test_util::make_temp_dir();
-        ASSERT_EQ(::mkdir((dir_ + "/data").c_str(), 0755), 0);
-        test_util::write_training_set(dir_ + "/data", training_images);
+        if (user_data_home().empty()) {
+            ASSERT_EQ(::mkdir((dir_ + "/data").c_str(), 0755), 0);
+            test_util::write_training_set(dir_ + "/data", training_images);
+        }
         start_x_server();
     }
     void TearDown() override {
@@ -255,6 +262,7 @@ protected:
             if (chdir(dir_.c_str()) != 0) _exit(126);
             setenv("DISPLAY", display_.c_str(), 1);
             unsetenv("SDL_VIDEODRIVER");
+            if (!user_data_home().empty()) setenv("XDG_DATA_HOME", user_data_home().c_str(), 1);
             const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
@@ -377,10 +385,13 @@ protected:
         return probes;
     }
     // Until the status line reads "results: -1": then training is over and
-    // its last progress line must be out. A wrong progress line fails at
-    // once, not after the time allowed for training.
+    // its last progress line must be out. A wrong progress line, or no
+    // training data found, fails at once, not after the time allowed for
+    // training.
     void wait_for_training(const std::vector<StatusProbe>& probes) {
-        ASSERT_TRUE(eventually([&] { return status_reads(screenshot(), probes[results_text(-1)]); }, 600s))
+        auto no_data = [&] { return read_all(dir_ + "/stderr.txt").find("No training data") != std::string::npos; };
+        ASSERT_TRUE(eventually([&] { return no_data() || status_reads(screenshot(), probes[results_text(-1)]); }, 600s) &&
+                    !no_data())
             << "the status line never read \"results: -1\"; standard error:\n" << read_all(dir_ + "/stderr.txt");
         ASSERT_NE(read_all(dir_ + "/stdout.txt").find("case 100000 err="), std::string::npos)
             << "no progress line for step 100000:\n" << read_all(dir_ + "/stdout.txt");
@@ -545,12 +556,14 @@ TEST_F(RealWindow, TrainsThenDrawsRecognisesClearsShowsSamplesAndExitsCleanly) {
 // on the real digits: Enter reads them after fitting them into the shape of
 // the training digits, which reading them as drawn gets wrong.
 TEST_F(RealWindow, ReadsDigitsDrawnWithTheMouse) {
-    for (const char* file : {"train-images.idx3-ubyte", "train-labels.idx1-ubyte"}) {
-        const std::string from = std::string(TAVELIN_DATA_DIR) + "/" + file, to = dir_ + "/data/" + file;
-        ASSERT_EQ(::access(from.c_str(), R_OK), 0) << from << ": scripts/get-data puts the real digits there";
-        ASSERT_EQ(::unlink(to.c_str()), 0);
-        ASSERT_EQ(::symlink(from.c_str(), to.c_str()), 0);
-    }
+    // The real digits: in data/ here, unless the user's data folder has them.
+    if (user_data_home().empty())
+        for (const char* file : {"train-images.idx3-ubyte", "train-labels.idx1-ubyte"}) {
+            const std::string from = std::string(TAVELIN_DATA_DIR) + "/" + file, to = dir_ + "/data/" + file;
+            ASSERT_EQ(::access(from.c_str(), R_OK), 0) << from << ": scripts/get-data puts the real digits there";
+            ASSERT_EQ(::unlink(to.c_str()), 0);
+            ASSERT_EQ(::symlink(from.c_str(), to.c_str()), 0);
+        }
     const std::vector<StatusProbe> probes = status_probes();
     start_program();
     ASSERT_NO_FATAL_FAILURE(find_window());

@@ -57,8 +57,9 @@ std::vector<uint8_t> top_rows(const platform::PixelBuffer& p) {
     return std::vector<uint8_t>(p.bgrx.begin(), p.bgrx.begin() + 4 * 16 * p.width);
 }
 
-// A working directory of its own with a small training set in data/, and a
-// window created, shown and painted the way WinMain does it.
+// A working directory of its own with a small training set in data/, an
+// empty user's data folder, and a window created, shown and painted the
+// way WinMain does it.
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -70,6 +71,8 @@ protected:
         ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
         old_cwd_ = cwd;
         ASSERT_EQ(::chdir(dir_.c_str()), 0);
+        setenv("XDG_DATA_HOME", (dir_ + "/user").c_str(), 1);
+        find_training_data();
 
         // The state a fresh process starts with.
         network_ready = false;
@@ -172,10 +175,11 @@ TEST_F(Window, TheStatusLineFollowsTheState) {
     confidences[9] = 100.0f;
     EXPECT_EQ(format_status_text(), "results: 9 100.0 confidence");
     training_data_missing = true;
-    training_data_folder = "/home/someone/data";
+    training_data_folders.looked_in = {"/home/someone/data", "/home/someone/.local/share/tavelin/data"};
+    // Lines short enough for the narrow window; paths broken after a slash.
     EXPECT_EQ(format_status_text(),
-              "No training data in\n/home/someone/data\nGet it with scripts/get-data,\nor start the program "
-              "from\nthe folder that holds data/.");
+              "No training data in\n/home/someone/data nor in\n/home/someone/.local/share/\ntavelin/data.\n"
+              "tavelin-get-data fills the\nlatter; in the source tree,\nscripts/get-data fills\ndata/.");
 }
 
 TEST_F(Window, EveryHandledMessageReturnsZeroAndOthersGoToTheDefault) {
@@ -355,9 +359,9 @@ TEST_F(Window, WithoutTrainingDataTheStatusLineSaysSo) {
     send(WM_TIMER, 1);
     EXPECT_TRUE(network_ready);
     EXPECT_TRUE(training_data_missing);
-    // The folder looked in, as a path that can be found from anywhere.
-    EXPECT_EQ(training_data_folder, dir_ + "/data");
-    EXPECT_EQ(format_status_text().rfind("No training data in\n" + dir_ + "/data\n", 0), 0u) << format_status_text();
+    // Both folders looked in, as paths that can be found from anywhere.
+    EXPECT_EQ(training_data_folders.looked_in, (std::vector<std::string>{dir_ + "/data", dir_ + "/user/tavelin/data"}));
+    EXPECT_EQ(format_status_text().rfind("No training data in\n", 0), 0u) << format_status_text();
     send(WM_KEYDOWN, VK_RETURN);
     EXPECT_EQ(recognized_digit, -1);
     // Tab without the image file leaves the canvas as it is.

@@ -21,6 +21,7 @@
 #include <unistd.h>
 #endif
 
+#include "training/data_folder.h"
 #include "training/network.h"
 #include "training/normalise.h"
 #include "training/recognize.h"
@@ -30,7 +31,7 @@ using namespace tavelin;
 namespace {
 
 struct Options {
-    std::string data_dir = "data";
+    std::string data_dir;  // empty: find_data_folder's
     std::string test_dir;  // empty: the data directory
     bool test_dir_given = false;
     int32_t min_steps = default_min_steps;
@@ -41,7 +42,9 @@ struct Options {
 const std::string usage =
     "usage: tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE] [--normalise]\n"
     "  --data DIR          training files DIR/train-images.idx3-ubyte and\n"
-    "                      DIR/train-labels.idx1-ubyte (default: data)\n"
+    "                      DIR/train-labels.idx1-ubyte (default: data when it\n"
+    "                      holds them, else the user's data folder, which\n"
+    "                      tavelin-get-data fills)\n"
     "  --test DIR          test files DIR/t10k-images.idx3-ubyte and\n"
     "                      DIR/t10k-labels.idx1-ubyte (default: the --data DIR)\n"
     "  --min-steps N       train whole passes until at least N steps (default " +
@@ -108,7 +111,6 @@ int parse_options(int argc, char** argv, Options& o) {
             o.min_steps = int32_t(n);
         }
     }
-    if (o.test_dir.empty()) o.test_dir = o.data_dir;
     return 0;
 }
 
@@ -225,9 +227,18 @@ void print_evaluation(const Evaluation& ev, int32_t count) {
 int run(int argc, char** argv) {
     Options o;
     if (int status = parse_options(argc, argv, o)) return status;
+    if (o.data_dir.empty()) {
+        const DataFolders folders = find_data_folder();
+        if (folders.found.empty()) {
+            std::fprintf(stderr, "tavelin-train: %s\n", no_training_data_message(folders).c_str());
+            return 1;
+        }
+        o.data_dir = folders.found;
+    }
+    if (o.test_dir.empty()) o.test_dir = o.data_dir;
 
-    const std::string train_images = o.data_dir + "/train-images.idx3-ubyte";
-    const std::string train_labels = o.data_dir + "/train-labels.idx1-ubyte";
+    const std::string train_images = o.data_dir + "/" + training_images_name;
+    const std::string train_labels = o.data_dir + "/" + training_labels_name;
     const std::string test_images = o.test_dir + "/t10k-images.idx3-ubyte";
     const std::string test_labels = o.test_dir + "/t10k-labels.idx1-ubyte";
     PredictionsFile predictions_file;

@@ -12,11 +12,10 @@ struct GradientCell {
     float carried = 0.0f;  // momentum-carried gradient over all steps so far
 };
 
-inline float float_from_bits(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
+// A compile-time bit cast (GCC and Clang), so that the constants below are
+// constants: the same four bytes in every file, whatever its instruction
+// set, with nothing to initialise at start.
+constexpr float float_from_bits(uint32_t bits) { return __builtin_bit_cast(float, bits); }
 
 inline uint32_t bits_of(float f) {
     uint32_t bits;
@@ -26,9 +25,9 @@ inline uint32_t bits_of(float f) {
 
 // The constants are given by their bit patterns: the decay is one unit in
 // the last place above the float nearest to 0.00001, and must stay so.
-inline const float momentum = float_from_bits(0x3F19999Au);       // 0.6
-inline const float learning_rate = float_from_bits(0x3C23D70Au);  // 0.01
-inline const float weight_decay = float_from_bits(0x3727C5ADu);   // ~1.00000007e-5
+inline constexpr float momentum = float_from_bits(0x3F19999Au);       // 0.6
+inline constexpr float learning_rate = float_from_bits(0x3C23D70Au);  // 0.01
+inline constexpr float weight_decay = float_from_bits(0x3727C5ADu);   // ~1.00000007e-5
 
 // carried * momentum + value, two rounded float operations.
 float carry_gradient(const GradientCell& cell);

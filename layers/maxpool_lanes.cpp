@@ -9,8 +9,6 @@ using lanes::float8;
 
 namespace {
 
-const float lowest = float_from_bits(0xFF7FFFFFu);
-
 // The larger of m and each lane of v, by the plain strict test: m keeps
 // its value where v is not greater (ties, NaN).
 TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::select(lanes::greater(v, m), v, m); }
@@ -20,7 +18,7 @@ TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::sel
 // the plain order (x0, y0), (x0, y0+1), (x0+1, y0), (x0+1, y0+1).
 TAVELIN_LANES_INLINE float8 four_windows(const float* top, const float* bottom) {
     const float8 t = lanes::load(top), b = lanes::load(bottom);
-    float8 m = lanes::splat(lowest);
+    float8 m = lanes::splat(lowest_finite);
     m = keep_greater(m, lanes::pick<0, 2, 4, 6, 0, 2, 4, 6>(t, t));
     m = keep_greater(m, lanes::pick<0, 2, 4, 6, 0, 2, 4, 6>(b, b));
     m = keep_greater(m, lanes::pick<1, 3, 5, 7, 1, 3, 5, 7>(t, t));
@@ -43,7 +41,7 @@ void forward_maxpool_by_two(MaxPoolLayer& l) {
         for (; x + lanes::width <= out_x; x += lanes::width) {
             const float8 t0 = lanes::load(top + 2 * x), t1 = lanes::load(top + 2 * x + lanes::width);
             const float8 b0 = lanes::load(bottom + 2 * x), b1 = lanes::load(bottom + 2 * x + lanes::width);
-            float8 m = lanes::splat(lowest);
+            float8 m = lanes::splat(lowest_finite);
             m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(t0, t1));
             m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(b0, b1));
             m = keep_greater(m, lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(t0, t1));
@@ -52,7 +50,7 @@ void forward_maxpool_by_two(MaxPoolLayer& l) {
         }
         for (; x + 4 <= out_x; x += 4) lanes::store_first(out + x, four_windows(top + 2 * x, bottom + 2 * x), 4);
         for (; x < out_x; x++) {
-            float m = lowest;
+            float m = lowest_finite;
             const float v0 = top[2 * x];
             m = v0 > m ? v0 : m;
             const float v1 = bottom[2 * x];

@@ -20,12 +20,6 @@ CoveringCells covering_cells(const MaxPoolLayer& layer, int32_t x, int32_t y) {
                          layer.output.size_y, layer.output.size_z);
 }
 
-namespace {
-
-const float lowest = float_from_bits(0xFF7FFFFFu);
-
-}  // namespace
-
 // Windows of 2 x 2 that tile the input exactly: every input position lies
 // in the one window (x / 2, y / 2), which is what covering_cells gives for
 // this shape. Everything else takes the plain loops.
@@ -47,7 +41,7 @@ void forward_maxpool_plain(MaxPoolLayer& l) {
             for (int32_t z = 0; z < l.output.size_z; z++) {
                 const int32_t x0 = int32_t(uint16_t(x)) * l.stride;
                 const int32_t y0 = int32_t(uint16_t(y)) * l.stride;
-                float m = lowest;
+                float m = lowest_finite;
                 for (int32_t i = 0; i < l.extent; i++)
                     for (int32_t j = 0; j < l.extent; j++) {
                         const float v = l.input(x0 + i, y0 + j, z);

@@ -3,10 +3,15 @@
 // position of its window that equals the maximum.
 #pragma once
 
-#include "layers/layer.h"
+#include "core/gradient_cell.h"
 #include "layers/covering_cells.h"
+#include "layers/layer.h"
 
 namespace tavelin {
+
+// Where every window's maximum starts: the most negative finite float, so
+// that a window of -inf or NaN alone keeps it.
+constexpr float lowest_finite = float_from_bits(0xFF7FFFFFu);
 
 struct MaxPoolLayer : Layer {
     uint16_t stride;

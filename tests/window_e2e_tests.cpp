@@ -583,12 +583,17 @@ TEST_F(RealWindow, ReadsDigitsDrawnWithTheMouse) {
     for (size_t k : {size_t(63), size_t(30), size_t(17)}) {
         const test_util::DrawnDigit& d = all[k];
         xdotool("key space");
+        // Windows keeps only the latest mouse position until the program
+        // asks for messages, as a real system does: moves a hand could
+        // not make this fast are paced there, so that each one arrives.
+        const std::string pace = foreign_program() ? " sleep 0.02" : "";
         std::string moves;
         for (const test_util::Polyline& stroke : d.strokes) {
             const auto points = test_util::mouse_positions(stroke, d.spacing, client_w_, client_h_);
             moves += " mousemove " + at_client(points.front().x, points.front().y) + " mousedown 1";
-            for (size_t i = 1; i < points.size(); i++) moves += " mousemove " + at_client(points[i].x, points[i].y);
-            moves += " mouseup 1";
+            for (size_t i = 1; i < points.size(); i++)
+                moves += pace + " mousemove " + at_client(points[i].x, points[i].y);
+            moves += pace + " mouseup 1";
         }
         xdotool(moves);
         xdotool("key Return");

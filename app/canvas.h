@@ -57,6 +57,6 @@ void canvas_to_bytes(uint8_t* out);
 // the file does not have wrap around onto its images; an unreadable file,
 // or one without a complete image, leaves the canvas as it is and says so
 // on standard error.
-void show_random_sample(const char* image_path = default_image_path);
+void show_random_sample(const char* image_path = default_image_path.c_str());
 
 }  // namespace tavelin

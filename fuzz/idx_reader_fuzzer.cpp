@@ -83,11 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* labels = images + image_length;
     const size_t label_length = body - image_length;
     const InWorkDir in_work_dir(work_dir);
-    write_bytes(default_image_path, images, image_length);
-    write_bytes(default_label_path, labels, label_length);
+    write_bytes(default_image_path.c_str(), images, image_length);
+    write_bytes(default_label_path.c_str(), labels, label_length);
 
     LabeledImages files;
-    const bool readable = read_labeled_images(default_image_path, default_label_path, "test", files);
+    const bool readable = read_labeled_images(default_image_path.c_str(), default_label_path.c_str(), "test", files);
     // Only a file too short for its header is refused outright.
     FUZZ_CHECK(readable ==
                (image_length >= size_t(image_header_bytes) && label_length >= size_t(label_header_bytes)));

@@ -41,12 +41,12 @@ struct Options {
 
 const std::string usage =
     "usage: tavelin-train [--data DIR] [--test DIR] [--min-steps N] [--predictions FILE] [--normalise]\n"
-    "  --data DIR          training files DIR/train-images.idx3-ubyte and\n"
-    "                      DIR/train-labels.idx1-ubyte (default: data when it\n"
+    "  --data DIR          training files DIR/" + std::string(training_images_name) + " and\n"
+    "                      DIR/" + training_labels_name + " (default: data when it\n"
     "                      holds them, else the user's data folder, which\n"
     "                      tavelin-get-data fills)\n"
-    "  --test DIR          test files DIR/t10k-images.idx3-ubyte and\n"
-    "                      DIR/t10k-labels.idx1-ubyte (default: the --data DIR)\n"
+    "  --test DIR          test files DIR/" + test_images_name + " and\n"
+    "                      DIR/" + test_labels_name + " (default: the --data DIR)\n"
     "  --min-steps N       train whole passes until at least N steps (default " +
     std::to_string(default_min_steps) + ")\n"
     "  --predictions FILE  write index,label,predicted,confidence for every test image\n"
@@ -239,8 +239,8 @@ int run(int argc, char** argv) {
 
     const std::string train_images = o.data_dir + "/" + training_images_name;
     const std::string train_labels = o.data_dir + "/" + training_labels_name;
-    const std::string test_images = o.test_dir + "/t10k-images.idx3-ubyte";
-    const std::string test_labels = o.test_dir + "/t10k-labels.idx1-ubyte";
+    const std::string test_images = o.test_dir + "/" + test_images_name;
+    const std::string test_labels = o.test_dir + "/" + test_labels_name;
     PredictionsFile predictions_file;
     if (!o.predictions.empty())
         if (int status = predictions_file.open(o.predictions, {train_images, train_labels, test_images, test_labels}))

@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace tavelin {
+#include "training/samples.h"
 
-inline const char* const training_images_name = "train-images.idx3-ubyte";
-inline const char* const training_labels_name = "train-labels.idx1-ubyte";
+namespace tavelin {
 
 struct DataFolders {
     // Every folder looked in, in order, as absolute paths: data/ below the

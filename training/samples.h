@@ -12,8 +12,15 @@
 
 namespace tavelin {
 
-inline const char* const default_image_path = "data/train-images.idx3-ubyte";
-inline const char* const default_label_path = "data/train-labels.idx1-ubyte";
+// The four files of a data folder.
+inline const char* const training_images_name = "train-images.idx3-ubyte";
+inline const char* const training_labels_name = "train-labels.idx1-ubyte";
+inline const char* const test_images_name = "t10k-images.idx3-ubyte";
+inline const char* const test_labels_name = "t10k-labels.idx1-ubyte";
+
+// The training files in data/ below the working directory.
+inline const std::string default_image_path = std::string("data/") + training_images_name;
+inline const std::string default_label_path = std::string("data/") + training_labels_name;
 
 constexpr int32_t image_side = 28;
 constexpr int32_t image_bytes = image_side * image_side;  // one record
@@ -83,7 +90,7 @@ void image_from_bytes(const uint8_t* pixels, Tensor& image);
 // records than the files hold, only the records complete in both are
 // taken, with a warning. Labels above 9 give all-zero targets, with a
 // warning. Nothing is read outside the buffers.
-std::vector<Sample> load_samples(const char* image_path = default_image_path,
-                                 const char* label_path = default_label_path);
+std::vector<Sample> load_samples(const char* image_path = default_image_path.c_str(),
+                                 const char* label_path = default_label_path.c_str());
 
 }  // namespace tavelin

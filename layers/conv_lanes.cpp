@@ -50,7 +50,6 @@ TAVELIN_LANES_INLINE void with_count(int32_t n, F&& f) {
     f(count_tag<Max>());
 }
 
-int32_t whole_chunks(int32_t n) { return (n + lanes::width - 1) / lanes::width; }
 
 // ---- forward, stride 1: a row of outputs at once --------------------------
 
@@ -151,7 +150,7 @@ void lay_out_grads(ConvLayer& l, const Tensor& next) {
     const int32_t out_y = l.output.size_y;
     const int32_t out_plane = out_x * out_y;
     const int32_t filter_count = int32_t(l.filters.size());
-    const int32_t padded_count = whole_chunks(filter_count) * lanes::width;
+    const int32_t padded_count = lane_groups(filter_count) * lanes::width;
     float* by_position = l.scratch.grads_by_position.data;
     // Blocks of 8 output columns by 8 filters turn around in registers;
     // filters past the last one read as zeros.
@@ -196,7 +195,7 @@ void cell_block(ConvLayer& l, int32_t z, int32_t k0, int32_t a0, int32_t b0) {
     const int32_t out_y = l.output.size_y;
     const int32_t sx = l.input.size_x;
     const int32_t filter_count = int32_t(l.filters.size());
-    const int32_t padded_count = whole_chunks(filter_count) * lanes::width;
+    const int32_t padded_count = lane_groups(filter_count) * lanes::width;
     const float* by_position = l.scratch.grads_by_position.data + k0;
     const float* origin = l.input.data + z * sx * l.input.size_y + a0 + b0 * sx;
     float8 acc[NR][NA];
@@ -307,7 +306,7 @@ void input_grad_block(ConvLayer& l, int32_t z, int32_t y0, int32_t x0) {
 
 template <int NY>
 void input_grad_rows(ConvLayer& l, int32_t z, int32_t y0) {
-    const int32_t chunks = whole_chunks(l.input.size_x);
+    const int32_t chunks = lane_groups(l.input.size_x);
     for (int32_t c = 0; c < chunks; c += chunks_per_input_block)
         with_count<chunks_per_input_block>(chunks - c, [&](auto nc) {
             input_grad_block<NY, decltype(nc)::value>(l, z, y0, c * lanes::width);

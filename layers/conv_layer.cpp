@@ -83,12 +83,6 @@ void update_conv_plain(ConvLayer& l) {
     }
 }
 
-namespace {
-
-int32_t whole_chunks(int32_t n) { return (n + lane_count - 1) / lane_count; }
-
-}  // namespace
-
 bool conv_fits_lanes(const ConvLayer& l) {
     return l.stride == 1 && l.extent > 0 && l.output.size_x > 0 && l.output.size_y > 0;
 }
@@ -99,10 +93,10 @@ void prepare_conv_lanes(ConvLayer& l) {
     const Shape in = l.input_grads.shape();
     const int32_t e = l.extent;
     const int32_t filter_count = int32_t(l.filters.size());
-    s.grads_by_position = Tensor(l.output.size_x * l.output.size_y, whole_chunks(filter_count) * lane_count, 1);
+    s.grads_by_position = Tensor(l.output.size_x * l.output.size_y, lane_groups(filter_count) * lane_count, 1);
     // Each row's values start on a 32-byte boundary, after at least e - 1 zeros.
-    s.frame_lead = whole_chunks(e - 1) * lane_count;
-    s.framed_row = s.frame_lead + whole_chunks(in.x) * lane_count;
+    s.frame_lead = lane_groups(e - 1) * lane_count;
+    s.framed_row = s.frame_lead + lane_groups(in.x) * lane_count;
     s.framed_grads = Tensor(s.framed_row, l.output.size_y, filter_count);
     s.filters_by_offset = Tensor(filter_count, e * e, in.z);
     for (int32_t i = 0; i < e; i++)
@@ -132,7 +126,7 @@ ConvLayer::ConvLayer(uint16_t stride_, uint16_t extent_, int32_t filter_count, S
 
 CoveringCells covering_cells(const ConvLayer& layer, int32_t x, int32_t y) {
     return covering_cells(x, y, layer.stride, layer.extent, layer.output.size_x,
-                         layer.output.size_y, int32_t(layer.filters.size()));
+                          layer.output.size_y, int32_t(layer.filters.size()));
 }
 
 void forward_conv(ConvLayer& l) { l.kernels->forward_conv(l); }

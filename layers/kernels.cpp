@@ -43,9 +43,7 @@ std::vector<Level> levels() {
 
 const LayerKernels& choose() {
     const std::vector<Level> all = levels();
-    const LayerKernels* best = nullptr;
-    for (const Level& l : all)
-        if (l.runs && !best) best = l.kernels;
+    const LayerKernels* best = runnable_kernels().front();
     const char* wanted = std::getenv("TAVELIN_ISA");
     if (wanted == nullptr || *wanted == '\0') return *best;
     if (std::strcmp(wanted, "plain") == 0) return plain_kernels();

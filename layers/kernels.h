@@ -24,6 +24,9 @@ struct MaxPoolLayer;
 // depend on it, the level only on how the lanes are held.
 constexpr int32_t lane_count = 8;
 
+// How many groups of lane_count it takes to hold n values.
+constexpr int32_t lane_groups(int32_t n) { return (n + lane_count - 1) / lane_count; }
+
 struct LayerKernels {
     const char* level;  // "plain", "x86-64", "avx2", "avx512"
     void (*forward_conv)(ConvLayer&);

@@ -17,7 +17,7 @@ MaxPoolLayer::MaxPoolLayer(uint16_t stride_, uint16_t extent_, Shape in)
 
 CoveringCells covering_cells(const MaxPoolLayer& layer, int32_t x, int32_t y) {
     return covering_cells(x, y, layer.stride, layer.extent, layer.output.size_x,
-                         layer.output.size_y, layer.output.size_z);
+                          layer.output.size_y, layer.output.size_z);
 }
 
 // Windows of 2 x 2 that tile the input exactly: every input position lies

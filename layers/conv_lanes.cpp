@@ -53,6 +53,8 @@ TAVELIN_LANES_INLINE void with_count(int32_t n, F&& f) {
 
 // ---- forward, stride 1: a row of outputs at once --------------------------
 
+}  // namespace
+
 // The filters' weights with the filter index fastest, window offsets in
 // the plain order: weight (i, j, z) of filter f at ((i*extent + j)*depth + z)
 // * filter_count + f. Rebuilt from `filters` by every pass that reads it.
@@ -66,6 +68,8 @@ void lay_out_filters(ConvLayer& l) {
         for (int32_t f = 0; f < filter_count; f++) dst[f] = l.filters[size_t(f)].data[at[step]];
     }
 }
+
+namespace {
 
 // Output columns x0 .. x0 + 8*NC - 1 of row y for filters f0 .. f0 + NF - 1.
 // Lane x runs exactly the scalar sum of output (x, y, f): the same terms
@@ -330,12 +334,14 @@ bool filters_finite(const ConvLayer& l) {
     return true;
 }
 
+}  // namespace
+
 // ---- weight update ---------------------------------------------------------
 
 // Every weight has its own cell, so the order over weights is free: storage
 // order, which the compiler vectorises. Each weight takes the rule's
 // rounded steps in their order; the convolution has no multiplier step.
-void update_in_storage_order(ConvLayer& l) {
+void update_conv_lanes(ConvLayer& l) {
     for (size_t f = 0; f < l.filters.size(); f++) {
         float* w = l.filters[f].data;
         GradientCell* cells = l.filter_grads[f].data;
@@ -352,8 +358,6 @@ void update_in_storage_order(ConvLayer& l) {
     }
 }
 
-}  // namespace
-
 void forward_conv_lanes(ConvLayer& l) { forward_rows(l); }
 
 void backward_conv_lanes(ConvLayer& l, const Tensor& next) {
@@ -366,7 +370,5 @@ void backward_conv_lanes(ConvLayer& l, const Tensor& next) {
     sum_filter_grads(l);
     if (l.input_grads_read) sum_input_grads(l);
 }
-
-void update_conv_lanes(ConvLayer& l) { update_in_storage_order(l); }
 
 }  // namespace tavelin::TAVELIN_LEVEL

@@ -1,0 +1,303 @@
+// The program's network as one chain (chain.h): convolution 5 x 5 with
+// stride 1 and 8 filters on 28 x 28 -> rectifier -> 2 x 2 pooling -> dense
+// sigmoid of 10. The layers' own passes (the *_lanes.cpp files) each read
+// their input from memory and write their result back; here the values stay
+// in registers from the convolution's sums through the rectifier into the
+// pooling, and from the pooling gradients through the rectifier into the
+// layout the filter gradients read. Every sum is still the plain loops'
+// sum, the same terms in the same order; every layer's output and input
+// gradients are written as its own passes write them.
+#include "layers/float8.h"
+#include "layers/lanes.h"
+
+namespace tavelin::TAVELIN_LEVEL {
+
+using lanes::float8;
+
+namespace {
+
+constexpr int32_t image_side = 28;
+constexpr int32_t extent = 5;
+constexpr int32_t maps = 8;  // filters: one lane group
+constexpr int32_t conv_side = 24;
+constexpr int32_t conv_plane = conv_side * conv_side;
+constexpr int32_t pool_side = 12;
+constexpr int32_t pool_plane = pool_side * pool_side;
+constexpr int32_t dense_inputs = pool_plane * maps;
+constexpr int32_t neurons = 10;
+constexpr int32_t chunks = conv_side / lanes::width;  // groups of 8 output columns in a row
+static_assert(maps == lanes::width && conv_side % lanes::width == 0, "the chain's shapes fill whole lane groups");
+
+// Filters summed side by side over one pair of output rows: as many
+// accumulators as the registers hold (two per filter), next to the input
+// row in use and a weight.
+#if defined(__AVX512F__)  // 32 registers of 8 lanes
+constexpr int32_t maps_per_block = 8;
+constexpr int32_t cell_rows_first = 5;  // filter-gradient rows summed in one walk, then the rest
+#elif defined(__AVX__)    // 16 registers of 8 lanes
+constexpr int32_t maps_per_block = 4;
+constexpr int32_t cell_rows_first = 3;
+#else                     // 16 registers of 4 lanes
+constexpr int32_t maps_per_block = 2;
+constexpr int32_t cell_rows_first = 1;
+#endif
+
+struct Chain {
+    ConvLayer& conv;
+    ReluLayer& relu;
+    MaxPoolLayer& pool;
+    DenseLayer& dense;
+};
+
+Chain chain_of(LayerList layers) {
+    return {static_cast<ConvLayer&>(*layers[0]), static_cast<ReluLayer&>(*layers[1]),
+            static_cast<MaxPoolLayer&>(*layers[2]), static_cast<DenseLayer&>(*layers[3])};
+}
+
+// ---- forward ---------------------------------------------------------------
+
+// The larger of m and each lane of v, by the pooling's strict test.
+TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::select(lanes::greater(v, m), v, m); }
+
+TAVELIN_LANES_INLINE float8 rectify(float8 v) {
+    const float8 zero = lanes::splat(0.0f);
+    return lanes::select(lanes::greater(zero, v), zero, v);
+}
+
+// Output columns x0 .. x0+7 of rows y and y+1 for maps f0 .. f0+NF-1. Each
+// lane's sum takes its terms in the plain order, i outer, j inner; a
+// loaded input row serves both output rows (tap j of row y + 1 reads the
+// row that tap j + 1 of row y reads).
+template <int NF>
+TAVELIN_LANES_INLINE void conv_row_pair(const float* image, const float* taps, int32_t f0, int32_t x0, int32_t y,
+                                        float8 (&acc)[NF][2]) {
+    for (int g = 0; g < NF; g++) acc[g][0] = acc[g][1] = lanes::splat(0.0f);
+    for (int i = 0; i < extent; i++) {
+        const float* column = image + x0 + i + y * image_side;
+        for (int j = 0; j <= extent; j++) {
+            const float8 v = lanes::load(column + j * image_side);
+            for (int g = 0; g < NF; g++) {
+                if (j < extent) acc[g][0] = acc[g][0] + v * taps[(i * extent + j) * maps + f0 + g];
+                if (j > 0) acc[g][1] = acc[g][1] + v * taps[(i * extent + j - 1) * maps + f0 + g];
+            }
+        }
+    }
+}
+
+// Writes the two rows of sums, rectified, and their 2 x 2 maxima: two maps
+// share each step of the pooling, one in lanes 0..3, the other in 4..7.
+// Each window scans (x0, y0), (x0, y0 + 1), (x0 + 1, y0), (x0 + 1, y0 + 1).
+template <int NF>
+TAVELIN_LANES_INLINE void finish_row_pair(const Chain& c, int32_t f0, int32_t x0, int32_t y, float8 (&acc)[NF][2]) {
+    float8 top[NF], bottom[NF];
+    for (int g = 0; g < NF; g++) {
+        const int32_t at = (f0 + g) * conv_plane + y * conv_side + x0;
+        lanes::store(c.conv.output.data + at, acc[g][0]);
+        lanes::store(c.conv.output.data + at + conv_side, acc[g][1]);
+        top[g] = rectify(acc[g][0]);
+        bottom[g] = rectify(acc[g][1]);
+        lanes::store(c.relu.output.data + at, top[g]);
+        lanes::store(c.relu.output.data + at + conv_side, bottom[g]);
+    }
+    for (int g = 0; g < NF; g += 2) {
+        float8 m = lanes::splat(lowest_finite);
+        m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(top[g], top[g + 1]));
+        m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(bottom[g], bottom[g + 1]));
+        m = keep_greater(m, lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(top[g], top[g + 1]));
+        m = keep_greater(m, lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(bottom[g], bottom[g + 1]));
+        float* pooled = c.pool.output.data + (f0 + g) * pool_plane + (y / 2) * pool_side + x0 / 2;
+        lanes::store_low(pooled, m);
+        lanes::store_high(pooled + pool_plane, m);
+    }
+}
+
+// The dense sums, carried from one piece of the walk to the next: neurons
+// 0..7 in lanes, 8 and 9 as scalars.
+struct DenseSums {
+    float8 first = lanes::splat(0.0f);
+    float rest[neurons - lanes::width] = {};
+};
+
+// Terms t0 .. t1-1 of every neuron's sum, in the walk's order (x
+// outermost, z innermost).
+TAVELIN_LANES_INLINE void add_dense_terms(DenseSums& s, const DenseLayer& d, int32_t t0, int32_t t1) {
+    const float* in = d.input.data;
+    const int32_t* input_at = d.scratch.input_at_step.data();
+    const float* by_input = d.scratch.weights_by_input.data;
+    const float* rest = d.weights.data + lanes::width * dense_inputs;
+    for (int32_t t = t0; t < t1; t++) {
+        const int32_t m = input_at[t];
+        const float v = in[m];
+        s.first = s.first + v * lanes::load(by_input + m * lanes::width);
+        for (int k = 0; k < neurons - lanes::width; k++) s.rest[k] = s.rest[k] + v * rest[k * dense_inputs + m];
+    }
+}
+
+// The walk over the convolution goes 8 output columns at a time, all rows;
+// pooled columns x0/2 .. x0/2+3 are then complete, and the dense sums,
+// which walk x outermost, take their terms while the next group of columns
+// is summed: the sums' chains of dependent additions run beside the
+// convolution's independent ones instead of after them. Before that, the
+// first group of columns runs beside laying out the dense weights.
+void forward_all(const Chain& c) {
+    lay_out_filters(c.conv);
+    const float* image = c.conv.input.data;
+    const float* taps = c.conv.scratch.filters_by_offset.data;
+    constexpr int32_t row_pairs = conv_side / 2;
+    constexpr int32_t terms_per_chunk = dense_inputs / chunks;
+    constexpr int32_t terms_per_pair = terms_per_chunk / row_pairs;
+    constexpr int32_t weights_per_pair = dense_inputs / row_pairs;
+    static_assert(terms_per_pair * row_pairs * chunks == dense_inputs && weights_per_pair % lanes::width == 0,
+                  "the dense walk splits evenly over the convolution's steps");
+    DenseSums sums;
+    for (int32_t chunk = 0; chunk < chunks; chunk++) {
+        const int32_t x0 = chunk * lanes::width;
+        for (int32_t p = 0; p < row_pairs; p++) {
+            for (int32_t f0 = 0; f0 < maps; f0 += maps_per_block) {
+                float8 acc[maps_per_block][2];
+                conv_row_pair<maps_per_block>(image, taps, f0, x0, 2 * p, acc);
+                finish_row_pair<maps_per_block>(c, f0, x0, 2 * p, acc);
+            }
+            if (chunk == 0) lay_out_weights(c.dense, 0, p * weights_per_pair, (p + 1) * weights_per_pair);
+            else {
+                const int32_t t0 = (chunk - 1) * terms_per_chunk + p * terms_per_pair;
+                add_dense_terms(sums, c.dense, t0, t0 + terms_per_pair);
+            }
+        }
+    }
+    add_dense_terms(sums, c.dense, (chunks - 1) * terms_per_chunk, dense_inputs);
+    for (int32_t k = 0; k < neurons; k++) {
+        const float sum = k < lanes::width ? lanes::lane(sums.first, k) : sums.rest[k - lanes::width];
+        c.dense.sums[size_t(k)] = sum;
+        c.dense.output[k] = sigmoid(sum);
+    }
+}
+
+// ---- backward and update ---------------------------------------------------
+
+// The dense layer's backward pass and update in one walk over its
+// weights: 8 input elements at a time, every neuron's weights for them
+// give the input gradients (summed over o = 0, 1, ..., as the plain loops
+// do) and only then move. The weights an update moves are never read again
+// in the step, so the old ones are what the input gradients see.
+void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
+    float value[neurons], step[neurons], carried[neurons];
+    for (int32_t o = 0; o < neurons; o++) {
+        const float s = sigmoid(d.sums[size_t(o)]);
+        GradientCell& cell = d.gradients[size_t(o)];
+        cell.value = ((1 - s) * s) * next[o];
+        value[o] = cell.value;
+        float g = cell.carried * momentum;
+        g = g + cell.value;
+        carried[o] = g;
+        step[o] = g * learning_rate;
+    }
+    const float* in = d.input.data;
+    for (int32_t m = 0; m < dense_inputs; m += lanes::width) {
+        float8 w[neurons];
+        float8 sum = lanes::splat(0.0f);
+        for (int32_t o = 0; o < neurons; o++) {
+            w[o] = lanes::load(d.weights.data + o * dense_inputs + m);
+            sum = sum + w[o] * value[o];
+        }
+        lanes::store(d.input_grads.data + m, sum);
+        const float8 x = lanes::load(in + m);
+        for (int32_t o = 0; o < neurons; o++) {
+            float8 s = step[o] * x;
+            const float8 decay = w[o] * weight_decay;
+            s = s + decay;
+            lanes::store(d.weights.data + o * dense_inputs + m, w[o] - s);
+        }
+    }
+    for (int32_t o = 0; o < neurons; o++) d.gradients[size_t(o)].carried = carried[o];
+}
+
+// The pooling's and the rectifier's backward passes in one, 8 columns of
+// one row of one map at a time: the pooling's gradient is 0 + e * G (e = 1
+// where the rectified value is its window's maximum), the rectifier's that
+// gradient where the sum was not negative. Both are written; the eight
+// maps' gradients of 8 positions then turn around in registers into the
+// layout the filter gradients read (ConvScratch::grads_by_position).
+void pool_and_relu_backward(const Chain& c) {
+    const float8 zero = lanes::splat(0.0f), one = lanes::splat(1.0f);
+    const float* pooled_grads = c.dense.input_grads.data;
+    const float* pooled = c.pool.output.data;
+    float* by_position = c.conv.scratch.grads_by_position.data;
+    for (int32_t y = 0; y < conv_side; y++)
+        for (int32_t chunk = 0; chunk < chunks; chunk++) {
+            const int32_t x0 = chunk * lanes::width;
+            // Pooled columns x0/2 .. x0/2+3, each twice, from the low or the
+            // high half of a load that stays inside the pooled row.
+            const bool high = x0 > 0;
+            const int32_t from = high ? x0 / 2 - 4 : x0 / 2;
+            float8 r[maps];
+            for (int32_t f = 0; f < maps; f++) {
+                const int32_t pooled_at = f * pool_plane + (y / 2) * pool_side + from;
+                const float8 g8 = lanes::load(pooled_grads + pooled_at), m8 = lanes::load(pooled + pooled_at);
+                const float8 g = high ? lanes::pick<4, 4, 5, 5, 6, 6, 7, 7>(g8, g8) : lanes::pick<0, 0, 1, 1, 2, 2, 3, 3>(g8, g8);
+                const float8 m = high ? lanes::pick<4, 4, 5, 5, 6, 6, 7, 7>(m8, m8) : lanes::pick<0, 0, 1, 1, 2, 2, 3, 3>(m8, m8);
+                const int32_t at = f * conv_plane + y * conv_side + x0;
+                const float8 e = lanes::select(lanes::equal(lanes::load(c.relu.output.data + at), m), one, zero);
+                const float8 pool_grad = zero + e * g;
+                lanes::store(c.pool.input_grads.data + at, pool_grad);
+                r[f] = lanes::select(lanes::greater(zero, lanes::load(c.conv.output.data + at)), zero, pool_grad);
+                lanes::store(c.relu.input_grads.data + at, r[f]);
+            }
+            lanes::transpose(r);
+            for (int u = 0; u < lanes::width; u++) lanes::store(by_position + ((x0 + u) * conv_side + y) * maps, r[u]);
+        }
+}
+
+// Filter-gradient rows b0 .. b0+NB-1, all 5 columns, of the 8 filters (one
+// per lane): cell (a, b) of filter k sums image(i + a, j + b) * G(i, j, k)
+// over output positions i outer, j inner, as the plain loops do.
+template <int B0, int NB>
+void cell_rows(const Chain& c) {
+    const float* image = c.conv.input.data + B0 * image_side;
+    const float* by_position = c.conv.scratch.grads_by_position.data;
+    float8 acc[NB][extent];
+    for (int r = 0; r < NB; r++)
+        for (int a = 0; a < extent; a++) acc[r][a] = lanes::splat(0.0f);
+    for (int32_t i = 0; i < conv_side; i++)
+        for (int32_t j = 0; j < conv_side; j++) {
+            const float8 d = lanes::load(by_position + (i * conv_side + j) * maps);
+            const float* p = image + i + j * image_side;
+            for (int r = 0; r < NB; r++)
+                for (int a = 0; a < extent; a++) acc[r][a] = acc[r][a] + p[r * image_side + a] * d;
+        }
+    for (int32_t k = 0; k < maps; k++) {
+        GradientCell* cells = c.conv.filter_grads[size_t(k)].data;
+        for (int r = 0; r < NB; r++)
+            for (int a = 0; a < extent; a++) cells[a + (B0 + r) * extent].value = lanes::lane(acc[r][a], k);
+    }
+}
+
+template <int B0>
+void cell_rows_from(const Chain& c) {
+    if constexpr (B0 < extent) {
+        constexpr int NB = extent - B0 < cell_rows_first ? extent - B0 : cell_rows_first;
+        cell_rows<B0, NB>(c);
+        cell_rows_from<B0 + NB>(c);
+    }
+}
+
+}  // namespace
+
+void forward_chain_lanes(LayerList layers, const Tensor& image) {
+    const Chain c = chain_of(layers);
+    set_view(c.conv.input, image);
+    set_view(c.relu.input, c.conv.output);
+    set_view(c.pool.input, c.relu.output);
+    set_view(c.dense.input, c.pool.output);
+    forward_all(c);
+}
+
+void backward_chain_lanes(LayerList layers, const Tensor& next) {
+    const Chain c = chain_of(layers);
+    dense_backward_and_update(c.dense, next);
+    pool_and_relu_backward(c);
+    cell_rows_from<0>(c);
+    update_conv_lanes(c.conv);
+}
+
+}  // namespace tavelin::TAVELIN_LEVEL

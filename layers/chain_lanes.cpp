@@ -26,6 +26,11 @@ constexpr int32_t pool_plane = pool_side * pool_side;
 constexpr int32_t dense_inputs = pool_plane * maps;
 constexpr int32_t neurons = 10;
 constexpr int32_t chunks = conv_side / lanes::width;  // groups of 8 output columns in a row
+
+// Loops over a window's taps run unrolled, so that every weight's and
+// input row's place is a constant.
+#define TAVELIN_PRAGMA(x) _Pragma(#x)
+#define TAVELIN_UNROLL(n) TAVELIN_PRAGMA(GCC unroll n)
 static_assert(maps == lanes::width && conv_side % lanes::width == 0, "the chain's shapes fill whole lane groups");
 
 // Filters summed side by side over one pair of output rows: as many
@@ -69,16 +74,20 @@ TAVELIN_LANES_INLINE float8 rectify(float8 v) {
 // loaded input row serves both output rows (tap j of row y + 1 reads the
 // row that tap j + 1 of row y reads).
 template <int NF>
-TAVELIN_LANES_INLINE void conv_row_pair(const float* image, const float* taps, int32_t f0, int32_t x0, int32_t y,
+TAVELIN_LANES_INLINE void conv_row_pair(const float* image, const float8* taps, int32_t f0, int32_t x0, int32_t y,
                                         float8 (&acc)[NF][2]) {
     for (int g = 0; g < NF; g++) acc[g][0] = acc[g][1] = lanes::splat(0.0f);
+    const float* corner = image + x0 + y * image_side;
+    TAVELIN_UNROLL(5)
     for (int i = 0; i < extent; i++) {
-        const float* column = image + x0 + i + y * image_side;
+        TAVELIN_UNROLL(6)
         for (int j = 0; j <= extent; j++) {
+            const float* column = corner + i;
             const float8 v = lanes::load(column + j * image_side);
             for (int g = 0; g < NF; g++) {
                 if (j < extent) acc[g][0] = acc[g][0] + v * taps[(i * extent + j) * maps + f0 + g];
                 if (j > 0) acc[g][1] = acc[g][1] + v * taps[(i * extent + j - 1) * maps + f0 + g];
+                
             }
         }
     }
@@ -111,8 +120,7 @@ TAVELIN_LANES_INLINE void finish_row_pair(const Chain& c, int32_t f0, int32_t x0
     }
 }
 
-// The dense sums, carried from one piece of the walk to the next: neurons
-// 0..7 in lanes, 8 and 9 as scalars.
+// The dense sums: neurons 0..7 in lanes, 8 and 9 as scalars.
 struct DenseSums {
     float8 first = lanes::splat(0.0f);
     float rest[neurons - lanes::width] = {};
@@ -133,23 +141,19 @@ TAVELIN_LANES_INLINE void add_dense_terms(DenseSums& s, const DenseLayer& d, int
     }
 }
 
-// The walk over the convolution goes 8 output columns at a time, all rows;
-// pooled columns x0/2 .. x0/2+3 are then complete, and the dense sums,
-// which walk x outermost, take their terms while the next group of columns
-// is summed: the sums' chains of dependent additions run beside the
-// convolution's independent ones instead of after them. Before that, the
-// first group of columns runs beside laying out the dense weights.
+// The convolution 8 output columns at a time, two rows at a time, each
+// pair rectified and pooled while in registers; then the dense sums over
+// the pooled maps (their chains of 1152 dependent additions take what they
+// take; see benchmarks/README.md).
 void forward_all(const Chain& c) {
     lay_out_filters(c.conv);
     const float* image = c.conv.input.data;
-    const float* taps = c.conv.scratch.filters_by_offset.data;
+    // Every weight in all lanes, read as a whole vector by each product:
+    // broadcasting it there would cost an operation per product.
+    float8 taps[extent * extent * maps];
+    for (int32_t k = 0; k < extent * extent * maps; k++)
+        taps[k] = lanes::splat(c.conv.scratch.filters_by_offset.data[k]);
     constexpr int32_t row_pairs = conv_side / 2;
-    constexpr int32_t terms_per_chunk = dense_inputs / chunks;
-    constexpr int32_t terms_per_pair = terms_per_chunk / row_pairs;
-    constexpr int32_t weights_per_pair = dense_inputs / row_pairs;
-    static_assert(terms_per_pair * row_pairs * chunks == dense_inputs && weights_per_pair % lanes::width == 0,
-                  "the dense walk splits evenly over the convolution's steps");
-    DenseSums sums;
     for (int32_t chunk = 0; chunk < chunks; chunk++) {
         const int32_t x0 = chunk * lanes::width;
         for (int32_t p = 0; p < row_pairs; p++) {
@@ -158,14 +162,11 @@ void forward_all(const Chain& c) {
                 conv_row_pair<maps_per_block>(image, taps, f0, x0, 2 * p, acc);
                 finish_row_pair<maps_per_block>(c, f0, x0, 2 * p, acc);
             }
-            if (chunk == 0) lay_out_weights(c.dense, 0, p * weights_per_pair, (p + 1) * weights_per_pair);
-            else {
-                const int32_t t0 = (chunk - 1) * terms_per_chunk + p * terms_per_pair;
-                add_dense_terms(sums, c.dense, t0, t0 + terms_per_pair);
-            }
         }
     }
-    add_dense_terms(sums, c.dense, (chunks - 1) * terms_per_chunk, dense_inputs);
+    lay_out_weights(c.dense, 0, 0, dense_inputs);
+    DenseSums sums;
+    add_dense_terms(sums, c.dense, 0, dense_inputs);
     for (int32_t k = 0; k < neurons; k++) {
         const float sum = k < lanes::width ? lanes::lane(sums.first, k) : sums.rest[k - lanes::width];
         c.dense.sums[size_t(k)] = sum;
@@ -218,34 +219,46 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
 // gradient where the sum was not negative. Both are written; the eight
 // maps' gradients of 8 positions then turn around in registers into the
 // layout the filter gradients read (ConvScratch::grads_by_position).
-void pool_and_relu_backward(const Chain& c) {
+template <int Chunk>
+TAVELIN_LANES_INLINE void pool_and_relu_backward_chunk(const Chain& c, int32_t y) {
     const float8 zero = lanes::splat(0.0f), one = lanes::splat(1.0f);
-    const float* pooled_grads = c.dense.input_grads.data;
-    const float* pooled = c.pool.output.data;
-    float* by_position = c.conv.scratch.grads_by_position.data;
-    for (int32_t y = 0; y < conv_side; y++)
-        for (int32_t chunk = 0; chunk < chunks; chunk++) {
-            const int32_t x0 = chunk * lanes::width;
-            // Pooled columns x0/2 .. x0/2+3, each twice, from the low or the
-            // high half of a load that stays inside the pooled row.
-            const bool high = x0 > 0;
-            const int32_t from = high ? x0 / 2 - 4 : x0 / 2;
-            float8 r[maps];
-            for (int32_t f = 0; f < maps; f++) {
-                const int32_t pooled_at = f * pool_plane + (y / 2) * pool_side + from;
-                const float8 g8 = lanes::load(pooled_grads + pooled_at), m8 = lanes::load(pooled + pooled_at);
-                const float8 g = high ? lanes::pick<4, 4, 5, 5, 6, 6, 7, 7>(g8, g8) : lanes::pick<0, 0, 1, 1, 2, 2, 3, 3>(g8, g8);
-                const float8 m = high ? lanes::pick<4, 4, 5, 5, 6, 6, 7, 7>(m8, m8) : lanes::pick<0, 0, 1, 1, 2, 2, 3, 3>(m8, m8);
-                const int32_t at = f * conv_plane + y * conv_side + x0;
-                const float8 e = lanes::select(lanes::equal(lanes::load(c.relu.output.data + at), m), one, zero);
-                const float8 pool_grad = zero + e * g;
-                lanes::store(c.pool.input_grads.data + at, pool_grad);
-                r[f] = lanes::select(lanes::greater(zero, lanes::load(c.conv.output.data + at)), zero, pool_grad);
-                lanes::store(c.relu.input_grads.data + at, r[f]);
-            }
-            lanes::transpose(r);
-            for (int u = 0; u < lanes::width; u++) lanes::store(by_position + ((x0 + u) * conv_side + y) * maps, r[u]);
+    constexpr int32_t x0 = Chunk * lanes::width;
+    // Pooled columns x0/2 .. x0/2+3, each twice, from the low or the high
+    // half of a load that stays inside the pooled row.
+    constexpr bool high = Chunk > 0;
+    constexpr int32_t from = high ? x0 / 2 - 4 : x0 / 2;
+    float8 r[maps];
+    for (int32_t f = 0; f < maps; f++) {
+        const int32_t pooled_at = f * pool_plane + (y / 2) * pool_side + from;
+        const float8 g8 = lanes::load(c.dense.input_grads.data + pooled_at);
+        const float8 m8 = lanes::load(c.pool.output.data + pooled_at);
+        float8 g, m;
+        if constexpr (high) {
+            g = lanes::pick<4, 4, 5, 5, 6, 6, 7, 7>(g8, g8);
+            m = lanes::pick<4, 4, 5, 5, 6, 6, 7, 7>(m8, m8);
+        } else {
+            g = lanes::pick<0, 0, 1, 1, 2, 2, 3, 3>(g8, g8);
+            m = lanes::pick<0, 0, 1, 1, 2, 2, 3, 3>(m8, m8);
         }
+        const int32_t at = f * conv_plane + y * conv_side + x0;
+        const float8 e = lanes::select(lanes::equal(lanes::load(c.relu.output.data + at), m), one, zero);
+        const float8 pool_grad = zero + e * g;
+        lanes::store(c.pool.input_grads.data + at, pool_grad);
+        r[f] = lanes::select(lanes::greater(zero, lanes::load(c.conv.output.data + at)), zero, pool_grad);
+        lanes::store(c.relu.input_grads.data + at, r[f]);
+    }
+    lanes::transpose(r);
+    float* by_position = c.conv.scratch.grads_by_position.data;
+    for (int u = 0; u < lanes::width; u++) lanes::store(by_position + ((x0 + u) * conv_side + y) * maps, r[u]);
+}
+
+void pool_and_relu_backward(const Chain& c) {
+    static_assert(chunks == 3, "three groups of 8 columns");
+    for (int32_t y = 0; y < conv_side; y++) {
+        pool_and_relu_backward_chunk<0>(c, y);
+        pool_and_relu_backward_chunk<1>(c, y);
+        pool_and_relu_backward_chunk<2>(c, y);
+    }
 }
 
 // Filter-gradient rows b0 .. b0+NB-1, all 5 columns, of the 8 filters (one
@@ -262,7 +275,9 @@ void cell_rows(const Chain& c) {
         for (int32_t j = 0; j < conv_side; j++) {
             const float8 d = lanes::load(by_position + (i * conv_side + j) * maps);
             const float* p = image + i + j * image_side;
+            TAVELIN_UNROLL(5)
             for (int r = 0; r < NB; r++)
+                TAVELIN_UNROLL(5)
                 for (int a = 0; a < extent; a++) acc[r][a] = acc[r][a] + p[r * image_side + a] * d;
         }
     for (int32_t k = 0; k < maps; k++) {

@@ -1,14 +1,16 @@
 // The program's network trained for 2000 steps on synthetic images twice
-// from the same start weights: once with the passes its layers were given,
-// once with their plain twins. Every step's error and, after every step,
-// every layer's outputs, gradients, weights and cells must have the same
-// bits. Then figures recorded from an earlier build.
+// from the same start weights: once with the passes its layers were given
+// (as one chain, as the program runs it, and layer by layer), once with
+// their plain twins. Every step's error and, after every step, every
+// layer's outputs, gradients, weights and cells must have the same bits.
+// Then figures recorded from an earlier build.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "core/random.h"
+#include "layers/chain.h"
 #include "layers/kernels.h"
 #include "layers/conv_layer.h"
 #include "layers/dense_layer.h"
@@ -35,22 +37,30 @@ TEST(Levels, TheLevelAskedForIsTheOneInUse) {
 
 TEST(OracleTraining, TwoThousandStepsOfTheProgramsNetworkMatchBitForBit) {
     const std::vector<Sample> samples = test_util::synthetic_samples(400, 2024u);
-    Network fast;
-    Network plain;
-    set_rand_state(rand_initial_state);
-    build_network(fast, samples[0].image.shape());
-    set_rand_state(rand_initial_state);
-    build_network(plain, samples[0].image.shape());
-    for (Layer* layer : plain) use_kernels(*layer, plain_kernels());
-    ASSERT_EQ(fast.size(), 4u);
+    const bool plain_level = &chosen_kernels() == &plain_kernels();
+    for (const bool chained : {true, false}) {
+        SCOPED_TRACE(chained ? "as one chain" : "layer by layer");
+        Network fast;
+        Network plain;
+        set_rand_state(rand_initial_state);
+        build_network(fast, samples[0].image.shape());
+        if (!chained) use_chain(fast.data(), 1);  // a single layer is no chain: the four run one by one
+        set_rand_state(rand_initial_state);
+        build_network(plain, samples[0].image.shape());
+        for (Layer* layer : plain) use_kernels(*layer, plain_kernels());
+        ASSERT_EQ(fast.size(), 4u);
+        // Every level has the chain; the plain twins have none.
+        EXPECT_EQ(fast[0]->chain != nullptr, chained && !plain_level);
+        EXPECT_EQ(plain[0]->chain, nullptr);
 
-    for (int32_t step = 0; step < 2000; step++) {
-        const Sample& s = samples[size_t(step) % samples.size()];
-        const float fast_error = train_step(fast, s.image, s.target);
-        const float plain_error = train_step(plain, s.image, s.target);
-        ASSERT_EQ(float_bits(fast_error), float_bits(plain_error)) << "error of step " << step;
-        for (size_t i = 0; i < fast.size(); i++)
-            ASSERT_TRUE(same_layer_state(*fast[i], *plain[i])) << "layer " << i << " after step " << step;
+        for (int32_t step = 0; step < 2000; step++) {
+            const Sample& s = samples[size_t(step) % samples.size()];
+            const float fast_error = train_step(fast, s.image, s.target);
+            const float plain_error = train_step(plain, s.image, s.target);
+            ASSERT_EQ(float_bits(fast_error), float_bits(plain_error)) << "error of step " << step;
+            for (size_t i = 0; i < fast.size(); i++)
+                ASSERT_TRUE(same_layer_state(*fast[i], *plain[i])) << "layer " << i << " after step " << step;
+        }
     }
 }
 

@@ -10,6 +10,13 @@
 #include "layers/float8.h"
 #include "layers/lanes.h"
 
+// GCC would carry the image values one output row uses into the next in
+// registers, spilling the accumulators to make room; every value is one
+// broadcast load away in the cache anyway.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-predictive-commoning")
+#endif
+
 namespace tavelin::TAVELIN_LEVEL {
 
 using lanes::float8;
@@ -69,36 +76,37 @@ TAVELIN_LANES_INLINE float8 rectify(float8 v) {
     return lanes::select(lanes::greater(zero, v), zero, v);
 }
 
-// Output columns x0 .. x0+7 of rows y and y+1 for maps f0 .. f0+NF-1. Each
-// lane's sum takes its terms in the plain order, i outer, j inner; a
-// loaded input row serves both output rows (tap j of row y + 1 reads the
-// row that tap j + 1 of row y reads).
+// Output columns x0 .. x0+7 of rows y and y+1 for maps f0 .. f0+NF-1:
+// the sums, the rectified sums and their 2 x 2 maxima, all written.
+// Each lane's sum takes its terms in the plain order, i outer, j inner.
+// Two maps share each step of the
+// pooling, one in lanes 0..3, the other in 4..7; each window scans
+// (x0, y0), (x0, y0 + 1), (x0 + 1, y0), (x0 + 1, y0 + 1).
 template <int NF>
-TAVELIN_LANES_INLINE void conv_row_pair(const float* image, const float8* taps, int32_t f0, int32_t x0, int32_t y,
-                                        float8 (&acc)[NF][2]) {
+void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, int32_t y) {
+    float8 acc[NF][2];
+    TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) acc[g][0] = acc[g][1] = lanes::splat(0.0f);
-    const float* corner = image + x0 + y * image_side;
-    TAVELIN_UNROLL(5)
-    for (int i = 0; i < extent; i++) {
-        TAVELIN_UNROLL(6)
-        for (int j = 0; j <= extent; j++) {
-            const float* column = corner + i;
-            const float8 v = lanes::load(column + j * image_side);
-            for (int g = 0; g < NF; g++) {
-                if (j < extent) acc[g][0] = acc[g][0] + v * taps[(i * extent + j) * maps + f0 + g];
-                if (j > 0) acc[g][1] = acc[g][1] + v * taps[(i * extent + j - 1) * maps + f0 + g];
-                
-            }
+    const float* corner = c.conv.input.data + x0 + y * image_side;
+    // The taps in a loop at run time, each weight loaded once for both
+    // rows: unrolled, the compiler would hold every weight in a register
+    // and spill the sums.
+    const int32_t* offsets = c.conv.scratch.window_offsets.data();  // tap (i, j) at i + j * image_side
+    for (int32_t tap = 0; tap < extent * extent; tap++) {
+        const float* src = corner + offsets[tap];
+        float8 v0 = lanes::load(src), v1 = lanes::load(src + image_side);
+        lanes::keep_in_register(v0);
+        lanes::keep_in_register(v1);
+        const float* w = taps + tap * maps + f0;
+        TAVELIN_UNROLL(16)
+        for (int g = 0; g < NF; g++) {
+            const float wg = w[g];
+            acc[g][0] = acc[g][0] + v0 * wg;
+            acc[g][1] = acc[g][1] + v1 * wg;
         }
     }
-}
-
-// Writes the two rows of sums, rectified, and their 2 x 2 maxima: two maps
-// share each step of the pooling, one in lanes 0..3, the other in 4..7.
-// Each window scans (x0, y0), (x0, y0 + 1), (x0 + 1, y0), (x0 + 1, y0 + 1).
-template <int NF>
-TAVELIN_LANES_INLINE void finish_row_pair(const Chain& c, int32_t f0, int32_t x0, int32_t y, float8 (&acc)[NF][2]) {
     float8 top[NF], bottom[NF];
+    TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) {
         const int32_t at = (f0 + g) * conv_plane + y * conv_side + x0;
         lanes::store(c.conv.output.data + at, acc[g][0]);
@@ -108,6 +116,7 @@ TAVELIN_LANES_INLINE void finish_row_pair(const Chain& c, int32_t f0, int32_t x0
         lanes::store(c.relu.output.data + at, top[g]);
         lanes::store(c.relu.output.data + at + conv_side, bottom[g]);
     }
+    TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g += 2) {
         float8 m = lanes::splat(lowest_finite);
         m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(top[g], top[g + 1]));
@@ -147,21 +156,13 @@ TAVELIN_LANES_INLINE void add_dense_terms(DenseSums& s, const DenseLayer& d, int
 // take; see benchmarks/README.md).
 void forward_all(const Chain& c) {
     lay_out_filters(c.conv);
-    const float* image = c.conv.input.data;
-    // Every weight in all lanes, read as a whole vector by each product:
-    // broadcasting it there would cost an operation per product.
-    float8 taps[extent * extent * maps];
-    for (int32_t k = 0; k < extent * extent * maps; k++)
-        taps[k] = lanes::splat(c.conv.scratch.filters_by_offset.data[k]);
+    const float* taps = c.conv.scratch.filters_by_offset.data;
     constexpr int32_t row_pairs = conv_side / 2;
     for (int32_t chunk = 0; chunk < chunks; chunk++) {
         const int32_t x0 = chunk * lanes::width;
         for (int32_t p = 0; p < row_pairs; p++) {
-            for (int32_t f0 = 0; f0 < maps; f0 += maps_per_block) {
-                float8 acc[maps_per_block][2];
-                conv_row_pair<maps_per_block>(image, taps, f0, x0, 2 * p, acc);
-                finish_row_pair<maps_per_block>(c, f0, x0, 2 * p, acc);
-            }
+            for (int32_t f0 = 0; f0 < maps; f0 += maps_per_block)
+                conv_row_pair<maps_per_block>(c, taps, f0, x0, 2 * p);
         }
     }
     lay_out_weights(c.dense, 0, 0, dense_inputs);

@@ -84,6 +84,11 @@ TAVELIN_LANES_INLINE float8 rectify(float8 v) {
 // (x0, y0), (x0, y0 + 1), (x0 + 1, y0), (x0 + 1, y0 + 1).
 template <int NF>
 void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, int32_t y) {
+    // Taken once: a store through a float pointer could otherwise be a
+    // store to a layer's fields, which the compiler would read again.
+    float* const conv_out = c.conv.output.data;
+    float* const relu_out = c.relu.output.data;
+    float* const pool_out = c.pool.output.data;
     float8 acc[NF][2];
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) acc[g][0] = acc[g][1] = lanes::splat(0.0f);
@@ -109,12 +114,12 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) {
         const int32_t at = (f0 + g) * conv_plane + y * conv_side + x0;
-        lanes::store(c.conv.output.data + at, acc[g][0]);
-        lanes::store(c.conv.output.data + at + conv_side, acc[g][1]);
+        lanes::store(conv_out + at, acc[g][0]);
+        lanes::store(conv_out + at + conv_side, acc[g][1]);
         top[g] = rectify(acc[g][0]);
         bottom[g] = rectify(acc[g][1]);
-        lanes::store(c.relu.output.data + at, top[g]);
-        lanes::store(c.relu.output.data + at + conv_side, bottom[g]);
+        lanes::store(relu_out + at, top[g]);
+        lanes::store(relu_out + at + conv_side, bottom[g]);
     }
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g += 2) {
@@ -123,7 +128,7 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
         m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(bottom[g], bottom[g + 1]));
         m = keep_greater(m, lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(top[g], top[g + 1]));
         m = keep_greater(m, lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(bottom[g], bottom[g + 1]));
-        float* pooled = c.pool.output.data + (f0 + g) * pool_plane + (y / 2) * pool_side + x0 / 2;
+        float* pooled = pool_out + (f0 + g) * pool_plane + (y / 2) * pool_side + x0 / 2;
         lanes::store_low(pooled, m);
         lanes::store_high(pooled + pool_plane, m);
     }
@@ -195,20 +200,22 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
         step[o] = g * learning_rate;
     }
     const float* in = d.input.data;
+    float* const weights = d.weights.data;
+    float* const grads = d.input_grads.data;
     for (int32_t m = 0; m < dense_inputs; m += lanes::width) {
         float8 w[neurons];
         float8 sum = lanes::splat(0.0f);
         for (int32_t o = 0; o < neurons; o++) {
-            w[o] = lanes::load(d.weights.data + o * dense_inputs + m);
+            w[o] = lanes::load(weights + o * dense_inputs + m);
             sum = sum + w[o] * value[o];
         }
-        lanes::store(d.input_grads.data + m, sum);
+        lanes::store(grads + m, sum);
         const float8 x = lanes::load(in + m);
         for (int32_t o = 0; o < neurons; o++) {
             float8 s = step[o] * x;
             const float8 decay = w[o] * weight_decay;
             s = s + decay;
-            lanes::store(d.weights.data + o * dense_inputs + m, w[o] - s);
+            lanes::store(weights + o * dense_inputs + m, w[o] - s);
         }
     }
     for (int32_t o = 0; o < neurons; o++) d.gradients[size_t(o)].carried = carried[o];
@@ -220,8 +227,19 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
 // gradient where the sum was not negative. Both are written; the eight
 // maps' gradients of 8 positions then turn around in registers into the
 // layout the filter gradients read (ConvScratch::grads_by_position).
+// The tensors the pass reads and writes, taken once (see conv_row_pair).
+struct BackwardMaps {
+    const float* pooled_grads;  // the dense layer's input gradients
+    const float* pooled;
+    const float* rectified;
+    const float* sums;  // the convolution's output
+    float* pool_grads;
+    float* relu_grads;
+    float* by_position;
+};
+
 template <int Chunk>
-TAVELIN_LANES_INLINE void pool_and_relu_backward_chunk(const Chain& c, int32_t y) {
+TAVELIN_LANES_INLINE void pool_and_relu_backward_chunk(const BackwardMaps p, int32_t y) {
     const float8 zero = lanes::splat(0.0f), one = lanes::splat(1.0f);
     constexpr int32_t x0 = Chunk * lanes::width;
     // Pooled columns x0/2 .. x0/2+3, each twice, from the low or the high
@@ -229,10 +247,10 @@ TAVELIN_LANES_INLINE void pool_and_relu_backward_chunk(const Chain& c, int32_t y
     constexpr bool high = Chunk > 0;
     constexpr int32_t from = high ? x0 / 2 - 4 : x0 / 2;
     float8 r[maps];
+    TAVELIN_UNROLL(8)
     for (int32_t f = 0; f < maps; f++) {
         const int32_t pooled_at = f * pool_plane + (y / 2) * pool_side + from;
-        const float8 g8 = lanes::load(c.dense.input_grads.data + pooled_at);
-        const float8 m8 = lanes::load(c.pool.output.data + pooled_at);
+        const float8 g8 = lanes::load(p.pooled_grads + pooled_at), m8 = lanes::load(p.pooled + pooled_at);
         float8 g, m;
         if constexpr (high) {
             g = lanes::pick<4, 4, 5, 5, 6, 6, 7, 7>(g8, g8);
@@ -242,23 +260,26 @@ TAVELIN_LANES_INLINE void pool_and_relu_backward_chunk(const Chain& c, int32_t y
             m = lanes::pick<0, 0, 1, 1, 2, 2, 3, 3>(m8, m8);
         }
         const int32_t at = f * conv_plane + y * conv_side + x0;
-        const float8 e = lanes::select(lanes::equal(lanes::load(c.relu.output.data + at), m), one, zero);
+        const float8 e = lanes::select(lanes::equal(lanes::load(p.rectified + at), m), one, zero);
         const float8 pool_grad = zero + e * g;
-        lanes::store(c.pool.input_grads.data + at, pool_grad);
-        r[f] = lanes::select(lanes::greater(zero, lanes::load(c.conv.output.data + at)), zero, pool_grad);
-        lanes::store(c.relu.input_grads.data + at, r[f]);
+        lanes::store(p.pool_grads + at, pool_grad);
+        r[f] = lanes::select(lanes::greater(zero, lanes::load(p.sums + at)), zero, pool_grad);
+        lanes::store(p.relu_grads + at, r[f]);
     }
     lanes::transpose(r);
-    float* by_position = c.conv.scratch.grads_by_position.data;
-    for (int u = 0; u < lanes::width; u++) lanes::store(by_position + ((x0 + u) * conv_side + y) * maps, r[u]);
+    TAVELIN_UNROLL(8)
+    for (int u = 0; u < lanes::width; u++) lanes::store(p.by_position + ((x0 + u) * conv_side + y) * maps, r[u]);
 }
 
 void pool_and_relu_backward(const Chain& c) {
     static_assert(chunks == 3, "three groups of 8 columns");
+    const BackwardMaps p = {c.dense.input_grads.data, c.pool.output.data,        c.relu.output.data,
+                            c.conv.output.data,       c.pool.input_grads.data,   c.relu.input_grads.data,
+                            c.conv.scratch.grads_by_position.data};
     for (int32_t y = 0; y < conv_side; y++) {
-        pool_and_relu_backward_chunk<0>(c, y);
-        pool_and_relu_backward_chunk<1>(c, y);
-        pool_and_relu_backward_chunk<2>(c, y);
+        pool_and_relu_backward_chunk<0>(p, y);
+        pool_and_relu_backward_chunk<1>(p, y);
+        pool_and_relu_backward_chunk<2>(p, y);
     }
 }
 

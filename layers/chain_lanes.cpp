@@ -17,6 +17,8 @@
 #pragma GCC optimize("no-predictive-commoning")
 #endif
 
+#include "layers/filter_grad_block.h"
+
 namespace tavelin::TAVELIN_LEVEL {
 
 using lanes::float8;
@@ -283,37 +285,13 @@ void pool_and_relu_backward(const Chain& c) {
     }
 }
 
-// Filter-gradient rows b0 .. b0+NB-1, all 5 columns, of the 8 filters (one
-// per lane): cell (a, b) of filter k sums image(i + a, j + b) * G(i, j, k)
-// over output positions i outer, j inner, as the plain loops do.
-template <int B0, int NB>
-void cell_rows(const Chain& c) {
-    const float* image = c.conv.input.data + B0 * image_side;
-    const float* by_position = c.conv.scratch.grads_by_position.data;
-    float8 acc[NB][extent];
-    for (int r = 0; r < NB; r++)
-        for (int a = 0; a < extent; a++) acc[r][a] = lanes::splat(0.0f);
-    for (int32_t i = 0; i < conv_side; i++)
-        for (int32_t j = 0; j < conv_side; j++) {
-            const float8 d = lanes::load(by_position + (i * conv_side + j) * maps);
-            const float* p = image + i + j * image_side;
-            TAVELIN_UNROLL(5)
-            for (int r = 0; r < NB; r++)
-                TAVELIN_UNROLL(5)
-                for (int a = 0; a < extent; a++) acc[r][a] = acc[r][a] + p[r * image_side + a] * d;
-        }
-    for (int32_t k = 0; k < maps; k++) {
-        GradientCell* cells = c.conv.filter_grads[size_t(k)].data;
-        for (int r = 0; r < NB; r++)
-            for (int a = 0; a < extent; a++) cells[a + (B0 + r) * extent].value = lanes::lane(acc[r][a], k);
-    }
-}
-
+// The filter gradients, cell rows B0 .. extent-1: as many rows in one walk
+// over the positions as the registers hold.
 template <int B0>
 void cell_rows_from(const Chain& c) {
     if constexpr (B0 < extent) {
         constexpr int NB = extent - B0 < cell_rows_first ? extent - B0 : cell_rows_first;
-        cell_rows<B0, NB>(c);
+        cell_block<extent, NB>(c.conv, 0, 0, 0, B0);
         cell_rows_from<B0 + NB>(c);
     }
 }

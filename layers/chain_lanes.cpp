@@ -92,13 +92,34 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
     float* const relu_out = c.relu.output.data;
     float* const pool_out = c.pool.output.data;
     float8 acc[NF][2];
-    TAVELIN_UNROLL(16)
-    for (int g = 0; g < NF; g++) acc[g][0] = acc[g][1] = lanes::splat(0.0f);
     const float* corner = c.conv.input.data + x0 + y * image_side;
+    const int32_t* offsets = c.conv.scratch.window_offsets.data();  // tap (i, j) at i + j * image_side
     // The taps in a loop at run time, each weight loaded once for both
     // rows: unrolled, the compiler would hold every weight in a register
     // and spill the sums.
-    const int32_t* offsets = c.conv.scratch.window_offsets.data();  // tap (i, j) at i + j * image_side
+#if defined(__AVX512F__)
+    // Both rows in one 16-lane vector, row y in lanes 0..7: a product and
+    // a sum cover both rows, halving the instructions per sum.
+    typedef float float16 __attribute__((vector_size(64)));
+    float16 both[NF];
+    TAVELIN_UNROLL(16)
+    for (int g = 0; g < NF; g++) both[g] = float16{};
+    for (int32_t tap = 0; tap < extent * extent; tap++) {
+        const float* src = corner + offsets[tap];
+        const float8 v0 = lanes::load(src), v1 = lanes::load(src + image_side);
+        const float16 v = __builtin_shufflevector(v0, v1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const float* w = taps + tap * maps + f0;
+        TAVELIN_UNROLL(16)
+        for (int g = 0; g < NF; g++) both[g] = both[g] + v * w[g];
+    }
+    TAVELIN_UNROLL(16)
+    for (int g = 0; g < NF; g++) {
+        acc[g][0] = __builtin_shufflevector(both[g], both[g], 0, 1, 2, 3, 4, 5, 6, 7);
+        acc[g][1] = __builtin_shufflevector(both[g], both[g], 8, 9, 10, 11, 12, 13, 14, 15);
+    }
+#else
+    TAVELIN_UNROLL(16)
+    for (int g = 0; g < NF; g++) acc[g][0] = acc[g][1] = lanes::splat(0.0f);
     for (int32_t tap = 0; tap < extent * extent; tap++) {
         const float* src = corner + offsets[tap];
         float8 v0 = lanes::load(src), v1 = lanes::load(src + image_side);
@@ -112,6 +133,7 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
             acc[g][1] = acc[g][1] + v1 * wg;
         }
     }
+#endif
     float8 top[NF], bottom[NF];
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) {

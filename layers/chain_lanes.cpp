@@ -318,6 +318,83 @@ void cell_rows_from(const Chain& c) {
     }
 }
 
+#if defined(__AVX512F__)
+// The filter gradients with 16 lanes: cells (a, b) and (a, b + 1) of the 8
+// filters share a vector, cell (a, b) in lanes 8..15 at output position
+// (i, j) and cell (a, b + 1) in lanes 0..7 one position behind, at
+// (i, j - 1). Both then multiply the same image value, (i + a, j + b), and
+// the gradients of positions (i, j - 1) and (i, j) lie side by side in
+// ConvScratch::grads_by_position: one load, one product and one sum serve
+// two cells. Each cell still takes its terms in the plain order (i outer,
+// j inner); at j = 0 only lanes 8..15 take a term, at j = 24 only lanes
+// 0..7. Row 4 of the cells has no partner and runs in 8 lanes.
+typedef float float16 __attribute__((vector_size(64)));
+typedef int32_t mask16 __attribute__((vector_size(64)));
+
+template <bool Low, bool High>
+TAVELIN_LANES_INLINE void add_cell_terms(float16 (&pairs)[2][extent], float8 (&last)[extent], const float* p,
+                                         float16 d, float8 d_last) {
+    constexpr mask16 keep = {Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0,
+                             Low ? -1 : 0, Low ? -1 : 0, High ? -1 : 0, High ? -1 : 0, High ? -1 : 0, High ? -1 : 0,
+                             High ? -1 : 0, High ? -1 : 0, High ? -1 : 0, High ? -1 : 0};
+    TAVELIN_UNROLL(2)
+    for (int q = 0; q < 2; q++)
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < extent; a++) {
+            const float16 sum = pairs[q][a] + p[2 * q * image_side + a] * d;
+            if constexpr (Low && High) pairs[q][a] = sum;
+            else pairs[q][a] = keep ? sum : pairs[q][a];
+        }
+    if constexpr (High)
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < extent; a++) last[a] = last[a] + p[4 * image_side + a] * d_last;
+}
+
+void filter_grads(const Chain& c) {
+    const float* image = c.conv.input.data;
+    const float* by_position = c.conv.scratch.grads_by_position.data;
+    float16 pairs[2][extent];  // cell rows (0, 1) and (2, 3)
+    float8 last[extent];       // cell row 4
+    for (int q = 0; q < 2; q++)
+        for (int a = 0; a < extent; a++) pairs[q][a] = float16{};
+    for (int a = 0; a < extent; a++) last[a] = lanes::splat(0.0f);
+    const float8 zero = lanes::splat(0.0f);
+    for (int32_t i = 0; i < conv_side; i++) {
+        const float* column = by_position + i * conv_side * maps;  // position (i, 0)
+        const float* p = image + i;                                // image (i, 0)
+        float8 d_last = lanes::load(column);
+        add_cell_terms<false, true>(pairs, last, p,
+                                    __builtin_shufflevector(zero, d_last, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
+                                                            12, 13, 14, 15),
+                                    d_last);
+        for (int32_t j = 1; j < conv_side; j++) {
+            const float8 before = lanes::load(column + (j - 1) * maps);
+            d_last = lanes::load(column + j * maps);
+            add_cell_terms<true, true>(pairs, last, p + j * image_side,
+                                       __builtin_shufflevector(before, d_last, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
+                                                               11, 12, 13, 14, 15),
+                                       d_last);
+        }
+        const float8 before = lanes::load(column + (conv_side - 1) * maps);
+        add_cell_terms<true, false>(pairs, last, p + conv_side * image_side,
+                                    __builtin_shufflevector(before, zero, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+                                                            13, 14, 15),
+                                    zero);
+    }
+    for (int32_t k = 0; k < maps; k++) {
+        GradientCell* cells = c.conv.filter_grads[size_t(k)].data;
+        for (int q = 0; q < 2; q++)
+            for (int a = 0; a < extent; a++) {
+                cells[a + 2 * q * extent].value = pairs[q][a][8 + k];
+                cells[a + (2 * q + 1) * extent].value = pairs[q][a][k];
+            }
+        for (int a = 0; a < extent; a++) cells[a + 4 * extent].value = lanes::lane(last[a], k);
+    }
+}
+#else
+void filter_grads(const Chain& c) { cell_rows_from<0>(c); }
+#endif
+
 }  // namespace
 
 void forward_chain_lanes(LayerList layers, const Tensor& image) {
@@ -333,7 +410,7 @@ void backward_chain_lanes(LayerList layers, const Tensor& next) {
     const Chain c = chain_of(layers);
     dense_backward_and_update(c.dense, next);
     pool_and_relu_backward(c);
-    cell_rows_from<0>(c);
+    filter_grads(c);
     update_conv_lanes(c.conv);
 }
 

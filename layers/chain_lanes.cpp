@@ -78,14 +78,43 @@ TAVELIN_LANES_INLINE float8 rectify(float8 v) {
     return lanes::select(lanes::greater(zero, v), zero, v);
 }
 
+// The dense sums walking the pooled maps in their order (x outermost, z
+// innermost): neurons 0..7 in lanes, 8 and 9 as scalars; `next` is the
+// walk's next term.
+struct DenseWalk {
+    const float* in;
+    const int32_t* input_at;
+    const float* by_input;  // neurons 0..7
+    const float* rest;      // neurons 8 and 9, as stored
+    float8 first;
+    float rest_sums[neurons - lanes::width];
+    int32_t next;
+
+    TAVELIN_LANES_INLINE void add_term() {
+        const int32_t m = input_at[next++];
+        const float v = in[m];
+        first = first + v * lanes::load(by_input + m * lanes::width);
+        for (int k = 0; k < neurons - lanes::width; k++)
+            rest_sums[k] = rest_sums[k] + v * rest[k * dense_inputs + m];
+    }
+    TAVELIN_LANES_INLINE void add_terms_to(int32_t end) {
+        while (next < end) add_term();
+    }
+};
+
 // Output columns x0 .. x0+7 of rows y and y+1 for maps f0 .. f0+NF-1:
 // the sums, the rectified sums and their 2 x 2 maxima, all written.
 // Each lane's sum takes its terms in the plain order, i outer, j inner.
 // Two maps share each step of the
 // pooling, one in lanes 0..3, the other in 4..7; each window scans
 // (x0, y0), (x0, y0 + 1), (x0 + 1, y0), (x0 + 1, y0 + 1).
+// Beside each tap, the dense walk takes a term while it has terms up to
+// walk_end: its chain of dependent additions then runs beside the
+// convolution's independent sums instead of after them.
 template <int NF>
-void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, int32_t y) {
+void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, int32_t y, DenseWalk& dense_walk,
+                   int32_t walk_end) {
+    DenseWalk walk = dense_walk;  // in registers while the sums run
     // Taken once: a store through a float pointer could otherwise be a
     // store to a layer's fields, which the compiler would read again.
     float* const conv_out = c.conv.output.data;
@@ -111,6 +140,7 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
         const float* w = taps + tap * maps + f0;
         TAVELIN_UNROLL(16)
         for (int g = 0; g < NF; g++) both[g] = both[g] + v * w[g];
+        if (walk.next < walk_end) walk.add_term();
     }
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) {
@@ -132,8 +162,10 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
             acc[g][0] = acc[g][0] + v0 * wg;
             acc[g][1] = acc[g][1] + v1 * wg;
         }
+        if (walk.next < walk_end) walk.add_term();
     }
 #endif
+    dense_walk = walk;
     float8 top[NF], bottom[NF];
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) {
@@ -180,25 +212,36 @@ TAVELIN_LANES_INLINE void add_dense_terms(DenseSums& s, const DenseLayer& d, int
 }
 
 // The convolution 8 output columns at a time, two rows at a time, each
-// pair rectified and pooled while in registers; then the dense sums over
-// the pooled maps (their chains of 1152 dependent additions take what they
-// take; see benchmarks/README.md).
+// pair rectified and pooled while in registers. Once a group of 8 columns
+// is done, its 4 pooled columns are the next 384 terms of the dense walk,
+// which go beside the next group's taps; the last group's follow it.
 void forward_all(const Chain& c) {
     lay_out_filters(c.conv);
+    lay_out_weights(c.dense, 0, 0, dense_inputs);
     const float* taps = c.conv.scratch.filters_by_offset.data;
+    DenseWalk walk = {c.dense.input.data,
+                      c.dense.scratch.input_at_step.data(),
+                      c.dense.scratch.weights_by_input.data,
+                      c.dense.weights.data + lanes::width * dense_inputs,
+                      lanes::splat(0.0f),
+                      {},
+                      0};
     constexpr int32_t row_pairs = conv_side / 2;
+    constexpr int32_t terms_per_chunk = dense_inputs / chunks;
+    constexpr int32_t terms_per_pair = terms_per_chunk / row_pairs;
+    static_assert(terms_per_pair * row_pairs * chunks == dense_inputs, "the walk splits evenly");
     for (int32_t chunk = 0; chunk < chunks; chunk++) {
         const int32_t x0 = chunk * lanes::width;
         for (int32_t p = 0; p < row_pairs; p++) {
+            const int32_t walk_end = chunk == 0 ? 0 : (chunk - 1) * terms_per_chunk + (p + 1) * terms_per_pair;
             for (int32_t f0 = 0; f0 < maps; f0 += maps_per_block)
-                conv_row_pair<maps_per_block>(c, taps, f0, x0, 2 * p);
+                conv_row_pair<maps_per_block>(c, taps, f0, x0, 2 * p, walk, walk_end);
+            walk.add_terms_to(walk_end);
         }
     }
-    lay_out_weights(c.dense, 0, 0, dense_inputs);
-    DenseSums sums;
-    add_dense_terms(sums, c.dense, 0, dense_inputs);
+    walk.add_terms_to(dense_inputs);
     for (int32_t k = 0; k < neurons; k++) {
-        const float sum = k < lanes::width ? lanes::lane(sums.first, k) : sums.rest[k - lanes::width];
+        const float sum = k < lanes::width ? lanes::lane(walk.first, k) : walk.rest_sums[k - lanes::width];
         c.dense.sums[size_t(k)] = sum;
         c.dense.output[k] = sigmoid(sum);
     }

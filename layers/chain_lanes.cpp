@@ -36,18 +36,18 @@ constexpr int32_t dense_inputs = pool_plane * maps;
 constexpr int32_t neurons = 10;
 constexpr int32_t chunks = conv_side / lanes::width;  // groups of 8 output columns in a row
 
-// Loops over a window's taps run unrolled, so that every weight's and
-// input row's place is a constant.
+// Loops over filters and cells run unrolled, so that every accumulator
+// stays in its register.
 #define TAVELIN_PRAGMA(x) _Pragma(#x)
 #define TAVELIN_UNROLL(n) TAVELIN_PRAGMA(GCC unroll n)
 static_assert(maps == lanes::width && conv_side % lanes::width == 0, "the chain's shapes fill whole lane groups");
 
 // Filters summed side by side over one pair of output rows: as many
 // accumulators as the registers hold (two per filter), next to the input
-// row in use and a weight.
-#if defined(__AVX512F__)  // 32 registers of 8 lanes
+// rows in use and a weight. Below AVX-512, the filter-gradient rows summed
+// in one walk over the output positions, then the rest.
+#if defined(__AVX512F__)  // 32 registers of 16 lanes
 constexpr int32_t maps_per_block = 8;
-constexpr int32_t cell_rows_first = 5;  // filter-gradient rows summed in one walk, then the rest
 #elif defined(__AVX__)    // 16 registers of 8 lanes
 constexpr int32_t maps_per_block = 4;
 constexpr int32_t cell_rows_first = 3;
@@ -350,6 +350,7 @@ void pool_and_relu_backward(const Chain& c) {
     }
 }
 
+#if !defined(__AVX512F__)
 // The filter gradients, cell rows B0 .. extent-1: as many rows in one walk
 // over the positions as the registers hold.
 template <int B0>
@@ -361,7 +362,8 @@ void cell_rows_from(const Chain& c) {
     }
 }
 
-#if defined(__AVX512F__)
+void filter_grads(const Chain& c) { cell_rows_from<0>(c); }
+#else
 // The filter gradients with 16 lanes: cells (a, b) and (a, b + 1) of the 8
 // filters share a vector, cell (a, b) in lanes 8..15 at output position
 // (i, j) and cell (a, b + 1) in lanes 0..7 one position behind, at
@@ -434,8 +436,6 @@ void filter_grads(const Chain& c) {
         for (int a = 0; a < extent; a++) cells[a + 4 * extent].value = lanes::lane(last[a], k);
     }
 }
-#else
-void filter_grads(const Chain& c) { cell_rows_from<0>(c); }
 #endif
 
 }  // namespace

@@ -105,9 +105,9 @@ struct DenseWalk {
 // Output columns x0 .. x0+7 of rows y and y+1 for maps f0 .. f0+NF-1:
 // the sums, the rectified sums and their 2 x 2 maxima, all written.
 // Each lane's sum takes its terms in the plain order, i outer, j inner.
-// Two maps share each step of the
-// pooling, one in lanes 0..3, the other in 4..7; each window scans
-// (x0, y0), (x0, y0 + 1), (x0 + 1, y0), (x0 + 1, y0 + 1).
+// Two maps share each step of the pooling, one in lanes 0..3, the other in
+// 4..7; each window scans (x0, y0), (x0, y0 + 1), (x0 + 1, y0),
+// (x0 + 1, y0 + 1).
 // Beside each tap, the dense walk takes a term while it has terms up to
 // walk_end: its chain of dependent additions then runs beside the
 // convolution's independent sums instead of after them.
@@ -190,27 +190,6 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
     }
 }
 
-// The dense sums: neurons 0..7 in lanes, 8 and 9 as scalars.
-struct DenseSums {
-    float8 first = lanes::splat(0.0f);
-    float rest[neurons - lanes::width] = {};
-};
-
-// Terms t0 .. t1-1 of every neuron's sum, in the walk's order (x
-// outermost, z innermost).
-TAVELIN_LANES_INLINE void add_dense_terms(DenseSums& s, const DenseLayer& d, int32_t t0, int32_t t1) {
-    const float* in = d.input.data;
-    const int32_t* input_at = d.scratch.input_at_step.data();
-    const float* by_input = d.scratch.weights_by_input.data;
-    const float* rest = d.weights.data + lanes::width * dense_inputs;
-    for (int32_t t = t0; t < t1; t++) {
-        const int32_t m = input_at[t];
-        const float v = in[m];
-        s.first = s.first + v * lanes::load(by_input + m * lanes::width);
-        for (int k = 0; k < neurons - lanes::width; k++) s.rest[k] = s.rest[k] + v * rest[k * dense_inputs + m];
-    }
-}
-
 // The convolution 8 output columns at a time, two rows at a time, each
 // pair rectified and pooled while in registers. Once a group of 8 columns
 // is done, its 4 pooled columns are the next 384 terms of the dense walk,
@@ -288,13 +267,8 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
     for (int32_t o = 0; o < neurons; o++) d.gradients[size_t(o)].carried = carried[o];
 }
 
-// The pooling's and the rectifier's backward passes in one, 8 columns of
-// one row of one map at a time: the pooling's gradient is 0 + e * G (e = 1
-// where the rectified value is its window's maximum), the rectifier's that
-// gradient where the sum was not negative. Both are written; the eight
-// maps' gradients of 8 positions then turn around in registers into the
-// layout the filter gradients read (ConvScratch::grads_by_position).
-// The tensors the pass reads and writes, taken once (see conv_row_pair).
+// The tensors the pooling's and rectifier's backward pass reads and
+// writes, taken once (see conv_row_pair).
 struct BackwardMaps {
     const float* pooled_grads;  // the dense layer's input gradients
     const float* pooled;
@@ -305,6 +279,12 @@ struct BackwardMaps {
     float* by_position;
 };
 
+// The pooling's and the rectifier's backward passes in one, 8 columns of
+// one row of one map at a time: the pooling's gradient is 0 + e * G (e = 1
+// where the rectified value is its window's maximum), the rectifier's that
+// gradient where the sum was not negative. Both are written; the eight
+// maps' gradients of 8 positions then turn around in registers into the
+// layout the filter gradients read (ConvScratch::grads_by_position).
 template <int Chunk>
 TAVELIN_LANES_INLINE void pool_and_relu_backward_chunk(const BackwardMaps p, int32_t y) {
     const float8 zero = lanes::splat(0.0f), one = lanes::splat(1.0f);

@@ -15,6 +15,7 @@
 #include "layers/kernels.h"
 #include "layers/conv_layer.h"
 #include "layers/dense_layer.h"
+#include "layers/maxpool_layer.h"
 #include "tests/oracle/layer_state.h"
 #include "synthetic_images.h"
 #include "training/network.h"
@@ -63,6 +64,38 @@ TEST(OracleTraining, TwoThousandStepsOfTheProgramsNetworkMatchBitForBit) {
                 ASSERT_TRUE(same_layer_state(*fast[i], *plain[i])) << "layer " << i << " after step " << step;
         }
     }
+}
+
+// The chain is chosen for the program's network only, and only while its
+// four layers keep the level they were built with.
+TEST(Chain, IsChosenForTheProgramsNetworkAlone) {
+    if (&chosen_kernels() == &plain_kernels()) GTEST_SKIP() << "the plain twins have no chain";
+    const Shape image{28, 28, 1};
+    struct Case {
+        const char* what;
+        bool chained;
+        void (*change)(Network&);
+    };
+    const Case cases[] = {
+        {"the program's network", true, [](Network&) {}},
+        {"a dense layer of 12", false, [](Network& n) { n[3] = new DenseLayer(n[2]->output.shape(), 12); }},
+        {"three layers", false, [](Network& n) { n.pop_back(); }},
+        {"input gradients read", false, [](Network& n) { static_cast<ConvLayer*>(n[0])->input_grads_read = true; }},
+        {"pooling 3 x 3", false, [](Network& n) { n[2] = new MaxPoolLayer(3, 3, n[1]->output.shape()); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Network network;
+        build_network(network, image);
+        c.change(network);
+        use_chain(network.data(), network.size());
+        EXPECT_EQ(forward_chain(network.data(), network.size(), Tensor(image)), c.chained);
+    }
+    // A level given to one layer afterwards ends the chain.
+    Network network;
+    build_network(network, image);
+    use_kernels(*network[3], plain_kernels());
+    EXPECT_FALSE(forward_chain(network.data(), network.size(), Tensor(image)));
 }
 
 // Images with infinite and NaN pixels: NaN reaches the weights within a

@@ -46,14 +46,19 @@ static_assert(maps == lanes::width && conv_side % lanes::width == 0, "the chain'
 // accumulators as the registers hold (two per filter), next to the input
 // rows in use and a weight. Below AVX-512, the filter-gradient rows summed
 // in one walk over the output positions, then the rest.
+// The dense walk's terms go beside the taps where the registers have room
+// for its sums next to the convolution's; else after each pair of rows.
 #if defined(__AVX512F__)  // 32 registers of 16 lanes
 constexpr int32_t maps_per_block = 8;
+constexpr bool dense_beside_taps = true;
 #elif defined(__AVX__)    // 16 registers of 8 lanes
 constexpr int32_t maps_per_block = 4;
 constexpr int32_t cell_rows_first = 3;
+constexpr bool dense_beside_taps = true;
 #else                     // 16 registers of 4 lanes
 constexpr int32_t maps_per_block = 2;
 constexpr int32_t cell_rows_first = 1;
+constexpr bool dense_beside_taps = false;
 #endif
 
 struct Chain {
@@ -140,7 +145,7 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
         const float* w = taps + tap * maps + f0;
         TAVELIN_UNROLL(16)
         for (int g = 0; g < NF; g++) both[g] = both[g] + v * w[g];
-        if (walk.next < walk_end) walk.add_term();
+        if (dense_beside_taps && walk.next < walk_end) walk.add_term();
     }
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) {
@@ -162,7 +167,7 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
             acc[g][0] = acc[g][0] + v0 * wg;
             acc[g][1] = acc[g][1] + v1 * wg;
         }
-        if (walk.next < walk_end) walk.add_term();
+        if (dense_beside_taps && walk.next < walk_end) walk.add_term();
     }
 #endif
     dense_walk = walk;

@@ -5,6 +5,7 @@
 
 #include "app/canvas.h"
 #include "app/stroke.h"
+#include "training/standard_streams.h"
 #include "training/normalise.h"
 #include "training/recognize.h"
 
@@ -27,9 +28,10 @@ constexpr UINT_PTR repaint_timer = 1;
 constexpr UINT repaint_period_ms = 16;
 constexpr int window_x = 200, window_y = 200, window_width = 200, window_height = 250;
 
-// The one option: "--as-drawn". Anything else is refused with a message,
-// so that a mistyped option is not silently ignored.
-bool read_command_line(const char* command_line) {
+// The one option: "--as-drawn", and "--help". Anything else is refused
+// with a message, so that a mistyped option is not silently ignored. False
+// when the program is to end at once, with *exit_status.
+bool read_command_line(const char* command_line, int* exit_status) {
     std::string_view rest = command_line ? command_line : "";
     while (!rest.empty()) {
         const size_t start = rest.find_first_not_of(" \t");
@@ -41,11 +43,23 @@ bool read_command_line(const char* command_line) {
             recognize_as_drawn = true;
             continue;
         }
-        const std::string text = "Unknown option: " + std::string(word) +
-                                 "\nUsage: tavelin [--as-drawn]\n  --as-drawn  recognise the drawing exactly "
-                                 "as it lies on the canvas, without fitting it into the shape of the training "
-                                 "digits";
+        const char* const usage =
+            "Usage: tavelin [--as-drawn]\n  --as-drawn  recognise the drawing exactly as it lies on the canvas, "
+            "without fitting it into the shape of the training digits";
+        if (word == "--help" || word == "-h") {
+#ifdef _WIN32
+            // A window program on Windows has no terminal to print to.
+            MessageBoxA(nullptr, usage, window_title, MB_ICONINFORMATION);
+#else
+            // Asked for from a terminal: printed there, no box to dismiss.
+            std::printf("%s\n", usage);
+#endif
+            *exit_status = std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+            return false;
+        }
+        const std::string text = "Unknown option: " + std::string(word) + "\n" + usage;
         MessageBoxA(nullptr, text.c_str(), window_title, MB_ICONERROR);
+        *exit_status = 2;
         return false;
     }
     return true;
@@ -207,7 +221,14 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_command) {
     using namespace tavelin;
-    if (!read_command_line(command_line)) return 2;
+    // Before anything opens a file or the display connection, which would
+    // otherwise take a closed descriptor's number and receive the progress
+    // lines and messages (and the window would hang writing into its own
+    // connection). The window program has nothing to refuse for: what it
+    // writes is a log, so a closed stream reads and writes nothing.
+    open_standard_streams();
+    int exit_status = 0;
+    if (!read_command_line(command_line, &exit_status)) return exit_status;
     find_training_data();
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;

@@ -201,17 +201,26 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
             InvalidateRect(hwnd, &text_rect, FALSE);
             return 0;
         case WM_LBUTTONDOWN:
+            // Every move and the release reach the window while the button
+            // is held, even outside it: the stroke ends where it leaves.
+            SetCapture(hwnd);
             begin_stroke(stroke, LOWORD(lparam), HIWORD(lparam), client_width, client_height);
             return 0;
         case WM_LBUTTONUP:
+            ReleaseCapture();
             end_stroke(stroke);
             return 0;
-        case WM_MOUSEMOVE:
-            if (wparam & MK_LBUTTON)
-                continue_stroke(stroke, LOWORD(lparam), HIWORD(lparam), client_width, client_height);
+        case WM_MOUSEMOVE: {
+            const int x = GET_X_LPARAM(lparam), y = GET_Y_LPARAM(lparam);
+            // Outside the client area the stroke ends; coming back begins a
+            // new one, never joined to where it left.
+            const bool inside = x >= 0 && y >= 0 && uint32_t(x) < client_width && uint32_t(y) < client_height;
+            if ((wparam & MK_LBUTTON) && inside)
+                continue_stroke(stroke, uint16_t(x), uint16_t(y), client_width, client_height);
             else
                 end_stroke(stroke);
             return 0;
+        }
         default:
             return DefWindowProcA(hwnd, message, wparam, lparam);
     }

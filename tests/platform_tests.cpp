@@ -261,14 +261,32 @@ TEST_F(Layer, MouseMessagesCarryTheButtonsAndClientCoordinates) {
     }
 }
 
-TEST_F(Layer, MovesOutsideTheClientAreaAreNotReported) {
+// Moves outside the client area reach only the window that captured the
+// mouse, with their positions signed as Windows gives them.
+TEST_F(Layer, MovesOutsideTheClientAreaAreReportedOnlyWhenCaptured) {
     using namespace tavelin::headless;
-    move_mouse(hwnd_, 200, 10, left_button);
-    move_mouse(hwnd_, 10, 250, left_button);
-    move_mouse(hwnd_, -1, 10, left_button);
-    ASSERT_TRUE(press_key(hwnd_, "Space"));
-    EXPECT_EQ(next().message, UINT(WM_KEYDOWN));
-    EXPECT_EQ(count_of(WM_MOUSEMOVE), 0);
+    for (bool captured : {false, true}) {
+        received.clear();
+        if (captured) SetCapture(hwnd_);
+        move_mouse(hwnd_, 200, 10, left_button);
+        move_mouse(hwnd_, 10, 250, left_button);
+        move_mouse(hwnd_, -1, -7, left_button);
+        ASSERT_TRUE(press_key(hwnd_, "Space"));
+        while (next().message != WM_KEYDOWN) {
+        }
+        ReleaseCapture();
+        move_mouse(hwnd_, -1, 10, left_button);
+        ASSERT_TRUE(press_key(hwnd_, "Space"));
+        while (next().message != WM_KEYDOWN) {
+        }
+        std::vector<std::pair<int, int>> moves;
+        for (const Received& r : received)
+            if (r.message == WM_MOUSEMOVE) moves.push_back({GET_X_LPARAM(r.lparam), GET_Y_LPARAM(r.lparam)});
+        const std::vector<std::pair<int, int>> want =
+            captured ? std::vector<std::pair<int, int>>{{200, 10}, {10, 250}, {-1, -7}}
+                     : std::vector<std::pair<int, int>>{};
+        EXPECT_EQ(moves, want) << (captured ? "captured" : "not captured");
+    }
 }
 
 TEST_F(Layer, ClosingDestroysTheWindowAndTheQuitEndsTheLoop) {

@@ -89,8 +89,25 @@ void run_key_command(WPARAM key, Network& network) {
 // font.
 constexpr size_t status_line_characters = 28;
 
+// Characters, not bytes: the text is UTF-8 (paths with any letters).
+size_t characters(std::string_view s) {
+    size_t n = 0;
+    for (const char c : s) n += (uint8_t(c) & 0xC0) != 0x80;
+    return n;
+}
+
+// The bytes of the first `count` characters of `s`.
+size_t bytes_of_characters(std::string_view s, size_t count) {
+    size_t i = 0;
+    for (size_t seen = 0; i < s.size(); i++) {
+        if ((uint8_t(s[i]) & 0xC0) != 0x80 && seen++ == count) break;
+    }
+    return i;
+}
+
 // Breaks `text` at spaces into lines of at most `width` characters; a
-// longer word (a path) is broken after a folder separator where it has one.
+// longer word (a path) is broken after a folder separator where it has one,
+// never inside a character.
 std::string wrap_lines(std::string_view text, size_t width) {
     std::string lines, line;
     auto end_line = [&] {
@@ -101,14 +118,15 @@ std::string wrap_lines(std::string_view text, size_t width) {
         const size_t space = text.find(' ');
         std::string_view word = text.substr(0, space);
         text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
-        if (!line.empty() && line.size() + 1 + word.size() <= width) {
+        if (!line.empty() && characters(line) + 1 + characters(word) <= width) {
             line += " " + std::string(word);
             continue;
         }
         if (!line.empty()) end_line();
-        while (word.size() > width) {
-            const size_t separator = word.find_last_of("/\\", width - 1);
-            const size_t cut = separator == std::string_view::npos || separator == 0 ? width : separator + 1;
+        while (characters(word) > width) {
+            const size_t fits = bytes_of_characters(word, width);
+            const size_t separator = word.find_last_of("/\\", fits - 1);
+            const size_t cut = separator == std::string_view::npos || separator == 0 ? fits : separator + 1;
             line = word.substr(0, cut);
             end_line();
             word.remove_prefix(cut);

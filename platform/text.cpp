@@ -1,5 +1,6 @@
 // DrawTextA: the device context's default look, black text on an opaque
-// white background, in the system's default sans-serif font.
+// white background, in the system's default sans-serif font. Text is UTF-8,
+// as paths and everything else are on this system.
 #include <SDL_ttf.h>
 #include <fontconfig/fontconfig.h>
 
@@ -82,7 +83,7 @@ void draw_line(TTF_Font* font, const std::string& line, int32_t x, int32_t y, co
     const int32_t line_height = TTF_FontLineSkip(font);
     const SDL_Color black{0, 0, 0, 255};
     const SDL_Color white{255, 255, 255, 255};
-    SDL_Surface* text = TTF_RenderText_Shaded(font, line.c_str(), black, white);
+    SDL_Surface* text = TTF_RenderUTF8_Shaded(font, line.c_str(), black, white);
     if (text == nullptr) return;
     SDL_Surface* converted = SDL_ConvertSurfaceFormat(text, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(text);

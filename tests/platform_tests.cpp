@@ -495,6 +495,35 @@ TEST_F(Layer, TextIsBlackOnAnOpaqueWhiteBackgroundAtTheTopLeft) {
     EXPECT_EQ(pixel_of(p, 199, 249), (Bgrx{0, 0, 255}));
 }
 
+// Text is UTF-8: "Ü" (two bytes) is one letter as wide as "U", not two
+// Latin-1 ones ("Ã" and a control character).
+TEST_F(Layer, TextIsUtf8) {
+    static RECT rect{0, 0, 200, 250};
+    static const char* text = nullptr;
+    on_paint = [](HWND hwnd) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        paint_all(dc, 255, 255, 255);
+        DrawTextA(dc, text, -1, &rect, 0);
+        EndPaint(hwnd, &ps);
+    };
+    auto rightmost_ink = [&](const char* t) {
+        text = t;
+        InvalidateRect(hwnd_, nullptr, FALSE);
+        UpdateWindow(hwnd_);
+        const auto p = client_pixels(hwnd_);
+        int right = 0;
+        for (int y = 0; y < 20; y++)
+            for (int x = 0; x < 200; x++)
+                if (pixel_of(p, x, y).b < 128) right = std::max(right, x);
+        return right;
+    };
+    const int plain = rightmost_ink("UUUU"), umlaut = rightmost_ink("\xC3\x9C\xC3\x9C\xC3\x9C\xC3\x9C");
+    ASSERT_GT(plain, 10);
+    EXPECT_LE(umlaut, plain + 2);
+    EXPECT_GE(umlaut, plain - 2);
+}
+
 TEST_F(Layer, TextIsClippedToItsRectangle) {
     static RECT rect{0, 0, 30, 250};
     on_paint = [](HWND hwnd) {

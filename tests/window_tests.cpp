@@ -183,6 +183,15 @@ TEST_F(Window, TheStatusLineFollowsTheState) {
     EXPECT_EQ(format_status_text(),
               "No training data in\n/home/someone/data nor in\n/home/someone/.local/share/\ntavelin/data.\n"
               "tavelin-get-data fills the\nlatter; in the source tree,\nscripts/get-data fills\ndata/.");
+    // UTF-8 paths: lines are counted in characters and never cut inside one
+    // ("Ü" is two bytes).
+    training_data_folders.looked_in = {"/home/jörg/Übungsdaten/data", "/" + std::string(30 * 2, 'x')};
+    for (size_t k = 0; k < 30; k++) training_data_folders.looked_in[1].replace(1 + 2 * k, 2, "Ü");
+    const std::string text = format_status_text();
+    EXPECT_EQ(text.substr(0, text.find("nor in")), "No training data in\n/home/jörg/Übungsdaten/data\n") << text;
+    std::string ue27;
+    for (int k = 0; k < 27; k++) ue27 += "Ü";
+    EXPECT_NE(text.find("nor in\n/" + ue27 + "\nÜÜÜ."), std::string::npos) << text;
 }
 
 // Each handled message returns 0 and does its work: a handler that passed

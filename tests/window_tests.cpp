@@ -323,6 +323,13 @@ TEST(WindowCommandLine, AsDrawnIsTheOneOptionAndOthersAreRefused) {
     EXPECT_EQ(WinMain(nullptr, nullptr, both, SW_SHOWDEFAULT), 2);
     EXPECT_TRUE(recognize_as_drawn);
     recognize_as_drawn = false;
+    // Asked for: printed on standard output, no box to dismiss, status 0.
+    char help[] = "--help";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(WinMain(nullptr, nullptr, help, SW_SHOWDEFAULT), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Usage: tavelin [--as-drawn]"), std::string::npos);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(Window, SizeMessagesSetTheClientSizeAndTheTextRectangle) {

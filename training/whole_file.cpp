@@ -71,7 +71,8 @@ void block_removing_signals(bool block, sigset_t* old) {
 // Whether `st` is the file one of descriptors 0, 1 and 2 writes to: the
 // report would be overwritten or mixed with the predictions.
 const char* standard_stream_of(const struct stat& st) {
-    const char* names[] = {"the standard input", "the standard output", "the standard error"};
+    const char* names[] = {"the standard input", "the standard output, where the report goes",
+                           "the standard error, where the messages go"};
     for (int fd = 0; fd < 3; fd++) {
         struct stat open;
         if (fstat(fd, &open) == 0 && open.st_dev == st.st_dev && open.st_ino == st.st_ino) return names[fd];
@@ -128,7 +129,7 @@ int prepare_whole_file(const std::string& path, WholeFile& out, std::string& why
     const bool exists = stat(target.c_str(), &file_stat) == 0;
     if (exists)
         if (const char* stream = standard_stream_of(file_stat))
-            return refuse(2, std::string("it is ") + stream + ", where the report goes");
+            return refuse(2, std::string("it is ") + stream);
     // A new file is made in the folder and renamed there.
     if (access(folder.c_str(), W_OK | X_OK) != 0)
         return refuse(1, "cannot create a file in " + folder.string() + ": " + std::strerror(errno));

@@ -67,10 +67,12 @@ ExplorerLayout explorer_layout(int32_t width, int32_t height) {
     l.progress_caption = p.rect(right_left, y, right_right + 12, y + 16);
     l.progress_bar = p.rect(right_left, y + 18, right_right, y + 26);
     l.curve = p.rect(right_left, y + 32, right_right, top + canvas_side_plan);
+    l.curve_label = p.rect(right_right - 112, y + 35, right_right, y + 51);
 
     l.status_font = p.size(17);
     l.hint_font = p.size(13);
     l.caption_font = p.size(12);
+    l.bar_font = p.size(11);
     l.line = p.size(1);
     return l;
 }

@@ -23,9 +23,9 @@ struct ExplorerLayout {
     RECT filters_caption, filters[filter_count];
     RECT rectified_caption, rectified[filter_count];
     RECT pooled_caption, pooled[filter_count];
-    RECT progress_caption, progress_bar, curve;
+    RECT progress_caption, progress_bar, curve, curve_label;
     // Character heights in pixels, at least 1.
-    int32_t status_font, hint_font, caption_font;
+    int32_t status_font, hint_font, caption_font, bar_font;
     // The width of frames and lines, at least 1.
     int32_t line;
 };

@@ -65,12 +65,16 @@ float largest_magnitude(const float* values, size_t count) {
 }
 
 // side x side values per tile, white at 0; with a `below` colour, a
-// diverging scale (0 in the middle) else a single one.
+// diverging scale (0 in the middle) else a single one. The filters share
+// one scale, so that a weak filter looks weak; each map has its own, so
+// that the pattern of a weak map shows too.
 void draw_tiles(Picture& p, const RECT* tiles, const float* values, int32_t side, int32_t line, Color above,
                 const Color* below) {
     const size_t per_tile = size_t(side) * size_t(side);
-    const float scale = largest_magnitude(values, per_tile * filter_count);
+    const bool shared = below != nullptr;
+    float scale = largest_magnitude(values, per_tile * filter_count);
     for (int32_t k = 0; k < filter_count; k++) {
+        if (!shared) scale = largest_magnitude(values + per_tile * size_t(k), per_tile);
         p.framed(tiles[k], line, white);
         if (!(scale > 0.0f)) continue;
         for (int32_t y = 0; y < side; y++)
@@ -183,28 +187,31 @@ std::vector<ExplorerText> explorer_texts(const ExplorerState& s, const ExplorerL
     add(l.seen_caption, l.caption_font, false, quiet_text, "The network sees");
     add(l.scores_caption, l.caption_font, false, quiet_text, "Scores");
     for (int32_t d = 0; d < digit_count; d++) {
-        add(l.bar_label[d], l.caption_font, d == s.digit && s.has_answer, ink_text, std::to_string(d));
-        if (s.has_answer) add(l.bar_value[d], l.caption_font, d == s.digit, ink_text, percent(s.scores[size_t(d)]));
+        add(l.bar_label[d], l.bar_font, d == s.digit && s.has_answer, ink_text, std::to_string(d));
+        if (s.has_answer) add(l.bar_value[d], l.bar_font, d == s.digit, ink_text, percent(s.scores[size_t(d)]));
     }
     add(l.filters_caption, l.caption_font, false, quiet_text, "Filters, 5 x 5 (red +, blue -)");
     add(l.rectified_caption, l.caption_font, false, quiet_text, "Maps after the rectifier, 24 x 24");
     add(l.pooled_caption, l.caption_font, false, quiet_text, "After max-pooling, 12 x 12");
 
     const TrainingRun& run = s.run;
-    char line[160] = "";
-    const int64_t pass = run.samples != nullptr && !run.samples->empty() ? int64_t(run.samples->size()) : 0;
+    const int64_t pass = run.samples != nullptr ? int64_t(run.samples->size()) : 0;
     if (pass > 0) {
-        const int64_t passes = run.steps_planned / pass, passes_done = run.steps / pass;
-        const double error = run.progress.empty() ? 0.0 : double(run.progress.back());
+        const int64_t passes = run.steps_planned / pass;
+        char line[96];
         if (training_done(run))
-            std::snprintf(line, sizeof line, "Trained: %d steps, %lld passes; mean error %.2f", int(run.steps),
-                          (long long)passes, error);
+            std::snprintf(line, sizeof line, "Trained: %d steps, %lld passes", int(run.steps), (long long)passes);
         else
-            std::snprintf(line, sizeof line, "Training: step %d of %lld, pass %lld of %lld; mean error %.2f",
-                          int(run.steps), (long long)run.steps_planned,
-                          (long long)std::min(passes_done + 1, passes), (long long)passes, error);
+            std::snprintf(line, sizeof line, "Training step %d of %lld, pass %lld of %lld", int(run.steps),
+                          (long long)run.steps_planned, (long long)std::min(run.steps / pass + 1, passes),
+                          (long long)passes);
+        add(l.progress_caption, l.caption_font, false, quiet_text, line);
     }
-    add(l.progress_caption, l.caption_font, false, quiet_text, line);
+    if (!run.progress.empty()) {
+        char line[48];
+        std::snprintf(line, sizeof line, "mean error %.2f", double(run.progress.back()));
+        add(l.curve_label, l.bar_font, false, quiet_text, line);
+    }
     return texts;
 }
 

@@ -154,14 +154,7 @@ void paint(Explorer& e, HDC dc) {
     compose_explorer(e.state, canvas, picture_width, picture_height, e.picture.data());
 
     // One blit: the picture is never seen half drawn.
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, picture_width, picture_height);
-    SetBitmapBits(bitmap, DWORD(e.picture.size() * sizeof(Pixel)), e.picture.data());
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    StretchBlt(dc, 0, 0, width, height, memory, 0, 0, picture_width, picture_height, SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
+    stretch_pixels(dc, e.picture.data(), picture_width, picture_height, width, height);
 
     SetBkMode(dc, TRANSPARENT);
     for (ExplorerText& t : explorer_texts(e.state, explorer_layout(width, height), format_status_text())) {

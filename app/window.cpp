@@ -133,16 +133,19 @@ std::string format_status_text() {
     return text;
 }
 
-void paint_window(HDC dc) {
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, canvas_width, canvas_height);
-    SetBitmapBits(bitmap, DWORD(canvas_width * canvas_height * 4), canvas);
+void stretch_pixels(HDC dc, const Pixel* pixels, int32_t width, int32_t height, int dest_width, int dest_height) {
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+    SetBitmapBits(bitmap, DWORD(width * height * 4), pixels);
     HDC memory = CreateCompatibleDC(dc);
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    StretchBlt(dc, 0, 0, int(client_width), int(client_height), memory, 0, 0, canvas_width, canvas_height,
-               SRCCOPY);
+    StretchBlt(dc, 0, 0, dest_width, dest_height, memory, 0, 0, width, height, SRCCOPY);
     SelectObject(memory, previous);
     DeleteDC(memory);
     DeleteObject(bitmap);
+}
+
+void paint_window(HDC dc) {
+    stretch_pixels(dc, canvas, canvas_width, canvas_height, int(client_width), int(client_height));
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {

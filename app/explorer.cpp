@@ -188,6 +188,16 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
     uint16_t x = 0, y = 0;
     uint32_t side = 0;
     switch (message) {
+        case WM_KEYDOWN:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN:
+            InvalidateRect(hwnd, nullptr, FALSE);
+            break;
+        default:
+            break;
+    }
+    switch (message) {
         case WM_CREATE:
             end_stroke(e.stroke);
             clear_canvas();
@@ -211,10 +221,14 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
             EndPaint(hwnd, &ps);
             return 0;
         }
-        case WM_TIMER:
+        case WM_TIMER: {
+            // Once trained, the picture changes only with input: no repaint
+            // on every tick then.
+            const bool training = !network_ready;
             tick(e);
-            InvalidateRect(hwnd, nullptr, FALSE);
+            if (training) InvalidateRect(hwnd, nullptr, FALSE);
             return 0;
+        }
         case WM_KEYDOWN:
             switch (wparam) {
                 case VK_RETURN: answer(e); break;
@@ -235,6 +249,7 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
             if ((wparam & MK_LBUTTON) && on_canvas(lparam, &x, &y, &side)) {
                 continue_stroke(e.stroke, x, y, side, side);
                 e.stroke_drew = true;
+                InvalidateRect(hwnd, nullptr, FALSE);
             } else {
                 end_stroke(e.stroke);
             }

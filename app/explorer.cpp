@@ -159,21 +159,23 @@ void paint(Explorer& e, HDC dc) {
     e.picture.resize(size_t(picture_width) * size_t(picture_height));
     compose_explorer(e.state, canvas, picture_width, picture_height, e.picture.data());
 
-    // One blit: the picture is never seen half drawn.
-    stretch_pixels(dc, e.picture.data(), picture_width, picture_height, width, height);
-
-    SetBkMode(dc, TRANSPARENT);
-    for (ExplorerText& t : explorer_texts(e.state, explorer_layout(width, height), format_status_text())) {
+    // The words go onto the picture before it goes to the window: one blit,
+    // never seen half drawn.
+    PixelsDc m = pixels_dc(dc, e.picture.data(), picture_width, picture_height);
+    SetBkMode(m.memory, TRANSPARENT);
+    const ExplorerLayout layout = explorer_layout(picture_width, picture_height);
+    for (ExplorerText& t : explorer_texts(e.state, layout, format_status_text())) {
         if (t.text.empty()) continue;
         HFONT font = CreateFontA(-t.font_height, 0, 0, 0, t.bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                                  DEFAULT_PITCH | FF_SWISS, "Arial");
-        HGDIOBJ previous_font = SelectObject(dc, font);
-        SetTextColor(dc, RGB(t.color.red, t.color.green, t.color.blue));
-        DrawTextA(dc, t.text.c_str(), -1, &t.rect, DT_NOPREFIX);
-        SelectObject(dc, previous_font);
+        HGDIOBJ previous_font = SelectObject(m.memory, font);
+        SetTextColor(m.memory, RGB(t.color.red, t.color.green, t.color.blue));
+        DrawTextA(m.memory, t.text.c_str(), -1, &t.rect, DT_NOPREFIX);
+        SelectObject(m.memory, previous_font);
         DeleteObject(font);
     }
+    stretch_and_release(dc, m, width, height);
 }
 
 // Mouse positions over the canvas, relative to it, or false.

@@ -264,7 +264,14 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
                 e.stroke_drew = true;
                 InvalidateRect(hwnd, nullptr, FALSE);
             } else {
+                // A stroke that left the canvas has ended: its answer now,
+                // as the button may go up where this window never hears it.
                 end_stroke(e.stroke);
+                if (e.stroke_drew) {
+                    answer(e);
+                    InvalidateRect(hwnd, nullptr, FALSE);
+                }
+                e.stroke_drew = false;
             }
             return 0;
         case WM_LBUTTONUP:

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/canvas.h"
+#include "app/explorer.h"
 #include "app/stroke.h"
 #include "training/standard_streams.h"
 #include "training/normalise.h"
@@ -28,10 +29,10 @@ constexpr UINT_PTR repaint_timer = 1;
 constexpr UINT repaint_period_ms = 16;
 constexpr int window_x = 200, window_y = 200, window_width = 200, window_height = 250;
 
-// The one option: "--as-drawn", and "--help". Anything else is refused
-// with a message, so that a mistyped option is not silently ignored. False
-// when the program is to end at once, with *exit_status.
-bool read_command_line(const char* command_line, int* exit_status) {
+// The options: "--as-drawn" and "--explore", and "--help". Anything else
+// is refused with a message, so that a mistyped option is not silently
+// ignored. False when the program is to end at once, with *exit_status.
+bool read_command_line(const char* command_line, bool* explore, int* exit_status) {
     std::string_view rest = command_line ? command_line : "";
     while (!rest.empty()) {
         const size_t start = rest.find_first_not_of(" \t");
@@ -43,9 +44,14 @@ bool read_command_line(const char* command_line, int* exit_status) {
             recognize_as_drawn = true;
             continue;
         }
+        if (word == "--explore") {
+            *explore = true;
+            continue;
+        }
         const char* const usage =
-            "Usage: tavelin [--as-drawn]\n  --as-drawn  recognise the drawing exactly as it lies on the canvas, "
-            "without fitting it into the shape of the training digits";
+            "Usage: tavelin [--as-drawn] [--explore]\n  --as-drawn  recognise the drawing exactly as it lies on the "
+            "canvas, without fitting it into the shape of the training digits\n  --explore   open the explorer: "
+            "watch the network learn, then see its ten scores, the image it was given, its filters and their maps";
         if (word == "--help" || word == "-h") {
 #ifdef _WIN32
             // A window program on Windows has no terminal to print to.
@@ -159,16 +165,27 @@ std::string format_status_text() {
     return text;
 }
 
+PixelsDc pixels_dc(HDC dc, const Pixel* pixels, int32_t width, int32_t height) {
+    PixelsDc m;
+    m.bitmap = CreateCompatibleBitmap(dc, width, height);
+    SetBitmapBits(m.bitmap, DWORD(width * height * 4), pixels);
+    m.memory = CreateCompatibleDC(dc);
+    m.previous = SelectObject(m.memory, m.bitmap);
+    m.width = width;
+    m.height = height;
+    return m;
+}
+
+void stretch_and_release(HDC dc, PixelsDc& m, int dest_width, int dest_height) {
+    StretchBlt(dc, 0, 0, dest_width, dest_height, m.memory, 0, 0, m.width, m.height, SRCCOPY);
+    SelectObject(m.memory, m.previous);
+    DeleteDC(m.memory);
+    DeleteObject(m.bitmap);
+}
+
 void paint_window(HDC dc) {
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, canvas_width, canvas_height);
-    SetBitmapBits(bitmap, DWORD(canvas_width * canvas_height * 4), canvas);
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    StretchBlt(dc, 0, 0, int(client_width), int(client_height), memory, 0, 0, canvas_width, canvas_height,
-               SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
+    PixelsDc m = pixels_dc(dc, canvas, canvas_width, canvas_height);
+    stretch_and_release(dc, m, int(client_width), int(client_height));
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -254,18 +271,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
     // connection). The window program has nothing to refuse for: what it
     // writes is a log, so a closed stream reads and writes nothing.
     open_standard_streams();
+    bool explore = false;
     int exit_status = 0;
-    if (!read_command_line(command_line, &exit_status)) return exit_status;
+    if (!read_command_line(command_line, &explore, &exit_status)) return exit_status;
     find_training_data();
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = window_proc;
+    wc.lpfnWndProc = explore ? explorer_proc : window_proc;
     wc.cbClsExtra = 0;
     wc.cbWndExtra = 0;
     wc.hInstance = instance;
     wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    // The explorer paints every pixel itself, in one blit: an erased
+    // background in between would flicker.
+    wc.hbrBackground = explore ? nullptr : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszMenuName = nullptr;
     wc.lpszClassName = class_name;
     if (RegisterClassA(&wc) == 0) {

@@ -277,7 +277,7 @@ TEST_F(Layer, MovesOutsideTheClientAreaAreReportedOnlyWhenCaptured) {
         for (const Received& r : received)
             if (r.message == WM_MOUSEMOVE) moves.push_back({GET_X_LPARAM(r.lparam), GET_Y_LPARAM(r.lparam)});
         EXPECT_EQ(moves.size(), captured ? 3u : 0u);
-        if (captured && !moves.empty()) EXPECT_EQ(moves.back(), std::make_pair(-1, -7));
+        EXPECT_TRUE(!captured || (!moves.empty() && moves.back() == std::make_pair(-1, -7)));
     }
 }
 

@@ -1,5 +1,5 @@
 // SDL events turned into window messages: keys, mouse moves and the left
-// button are queued for GetMessageA; resizing and closing are sent to the
+// and right buttons are queued for GetMessageA; resizing and closing are sent to the
 // window at once, as Windows does.
 #include <algorithm>
 
@@ -68,6 +68,19 @@ void translate_window_event(HWND hwnd, const SDL_WindowEvent& e) {
         case SDL_WINDOWEVENT_CLOSE:
             hwnd->proc(hwnd, WM_CLOSE, 0, 0);
             break;
+        case SDL_WINDOWEVENT_LEAVE:
+            // The window system may stop reporting the mouse once it has
+            // left, even with the button held: the capturing window is
+            // told of a move outside, as Windows would report one.
+            if (layer().capture == hwnd) {
+                int gx = 0, gy = 0, wx = 0, wy = 0;
+                const uint32_t buttons = SDL_GetGlobalMouseState(&gx, &gy);
+                SDL_GetWindowPosition(hwnd->sdl, &wx, &wy);
+                int32_t x = gx - wx, y = gy - wy;
+                if (x >= 0 && y >= 0 && x < hwnd->client_width && y < hwnd->client_height) x = y = -1;
+                queue(hwnd, WM_MOUSEMOVE, mouse_key_state(buttons), client_position(x, y));
+            }
+            break;
         default:
             break;
     }
@@ -119,15 +132,17 @@ void translate_event(const SDL_Event& event) {
         case SDL_MOUSEMOTION:
             if (HWND w = window_of_sdl_id(event.motion.windowID)) {
                 const int32_t x = event.motion.x, y = event.motion.y;
-                // Only moves over the client area reach the window: it
-                // never captures the mouse.
-                if (x < 0 || y < 0 || x >= w->client_width || y >= w->client_height) break;
+                // Only moves over the client area reach the window, unless
+                // it has captured the mouse.
+                const bool inside = x >= 0 && y >= 0 && x < w->client_width && y < w->client_height;
+                if (!inside && layer().capture != w) break;
                 queue(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), client_position(x, y));
             }
             break;
         case SDL_MOUSEBUTTONDOWN:
-        case SDL_MOUSEBUTTONUP:
-            if (event.button.button != SDL_BUTTON_LEFT) break;
+        case SDL_MOUSEBUTTONUP: {
+            const uint8_t button = event.button.button;
+            if (button != SDL_BUTTON_LEFT && button != SDL_BUTTON_RIGHT) break;
             if (HWND w = window_of_sdl_id(event.button.windowID)) {
                 const bool down = event.type == SDL_MOUSEBUTTONDOWN;
                 const int32_t x = event.button.x, y = event.button.y;
@@ -139,11 +154,15 @@ void translate_event(const SDL_Event& event) {
                 const LPARAM position = client_position(std::clamp(x, 0, std::max(0, w->client_width - 1)),
                                                         std::clamp(y, 0, std::max(0, w->client_height - 1)));
                 // The key state is the one after the change, as Windows gives it.
+                const uint32_t mask = SDL_BUTTON(button);
                 uint32_t buttons = SDL_GetMouseState(nullptr, nullptr);
-                buttons = down ? buttons | SDL_BUTTON_LMASK : buttons & ~uint32_t(SDL_BUTTON_LMASK);
-                queue(w, down ? WM_LBUTTONDOWN : WM_LBUTTONUP, mouse_key_state(buttons), position);
+                buttons = down ? buttons | mask : buttons & ~mask;
+                const bool left = button == SDL_BUTTON_LEFT;
+                const UINT message = down ? (left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN) : (left ? WM_LBUTTONUP : WM_RBUTTONUP);
+                queue(w, message, mouse_key_state(buttons), position);
             }
             break;
+        }
         case SDL_WINDOWEVENT:
             if (HWND w = window_of_sdl_id(event.window.windowID)) translate_window_event(w, event.window);
             break;
@@ -153,3 +172,14 @@ void translate_event(const SDL_Event& event) {
 }
 
 }  // namespace tavelin::platform
+
+HWND WINAPI SetCapture(HWND hwnd) {
+    const HWND previous = layer().capture;
+    layer().capture = live_window(hwnd);
+    return previous;
+}
+
+BOOL WINAPI ReleaseCapture() {
+    layer().capture = nullptr;
+    return TRUE;
+}

@@ -121,9 +121,9 @@ TEST(Chain, IsChosenForTheProgramsNetworkAlone) {
 // few steps, through every pass of the chain; any NaN matches any NaN.
 TEST(OracleTraining, NonFiniteImagesGiveThePlainLoopsValues) {
     std::vector<Sample> samples = test_util::synthetic_samples(20, 99u);
-    const float specials[] = {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+    const float non_finite[] = {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
                               std::numeric_limits<float>::quiet_NaN()};
-    for (size_t k = 0; k < samples.size(); k += 4) samples[k].image[int32_t(29 * (k / 4))] = specials[k / 4 % 3];
+    for (size_t k = 0; k < samples.size(); k += 4) samples[k].image[int32_t(29 * (k / 4))] = non_finite[k / 4 % 3];
     Network fast;
     Network plain;
     set_rand_state(rand_initial_state);

@@ -44,6 +44,7 @@ void use_chain(LayerList layers, size_t count) {
     if (count == 0) return;
     layers[0]->chain = nullptr;
     if (!chain_fits(layers, count)) return;
+    weights_changed(static_cast<DenseLayer&>(*layers[3]));  // they may have moved while it was not chosen
     const LayerKernels* level = layers[0]->kernels;
     if (level == nullptr || level->forward_chain == nullptr) return;
     for (size_t i = 0; i < count; i++)

@@ -201,7 +201,10 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
 // which go beside the next group's taps; the last group's follow it.
 void forward_all(const Chain& c) {
     lay_out_filters(c.conv);
-    lay_out_weights(c.dense, 0, 0, dense_inputs);
+    if (!c.dense.scratch.laid_out) {
+        lay_out_weights(c.dense, 0, 0, dense_inputs);
+        c.dense.scratch.laid_out = true;
+    }
     const float* taps = c.conv.scratch.filters_by_offset.data;
     DenseWalk walk = {c.dense.input.data,
                       c.dense.scratch.input_at_step.data(),
@@ -233,11 +236,47 @@ void forward_all(const Chain& c) {
 
 // ---- backward and update ---------------------------------------------------
 
+// Weights w[0..7][0..7] (neuron o, inputs m0 .. m0+7) to out[8u + o], the
+// layout the dense walk reads (DenseScratch::weights_by_input).
+TAVELIN_LANES_INLINE void store_by_input(float* out, const float8 (&w)[neurons]) {
+#if defined(__AVX512F__)
+    // Two rows a vector: 12 two-source permutes instead of the 24
+    // shuffles of 8-lane transposing. z[j] holds rows 2j and 2j + 1;
+    // a01 (a23) rows 0..3 of columns 0..3 (4..7), column-major, b01 and
+    // b23 rows 4..7; out gets two columns a vector.
+    typedef float float16 __attribute__((vector_size(64)));
+    typedef float float16_unaligned __attribute__((vector_size(64), aligned(4), may_alias));
+    float16 z[4];
+    TAVELIN_UNROLL(4)
+    for (int j = 0; j < 4; j++)
+        z[j] = __builtin_shufflevector(w[2 * j], w[2 * j + 1], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const float16 a01 = __builtin_shufflevector(z[0], z[1], 0, 8, 16, 24, 1, 9, 17, 25, 2, 10, 18, 26, 3, 11, 19, 27);
+    const float16 a23 = __builtin_shufflevector(z[0], z[1], 4, 12, 20, 28, 5, 13, 21, 29, 6, 14, 22, 30, 7, 15, 23, 31);
+    const float16 b01 = __builtin_shufflevector(z[2], z[3], 0, 8, 16, 24, 1, 9, 17, 25, 2, 10, 18, 26, 3, 11, 19, 27);
+    const float16 b23 = __builtin_shufflevector(z[2], z[3], 4, 12, 20, 28, 5, 13, 21, 29, 6, 14, 22, 30, 7, 15, 23, 31);
+    auto* o = reinterpret_cast<float16_unaligned*>(out);
+    o[0] = __builtin_shufflevector(a01, b01, 0, 1, 2, 3, 16, 17, 18, 19, 4, 5, 6, 7, 20, 21, 22, 23);
+    o[1] = __builtin_shufflevector(a01, b01, 8, 9, 10, 11, 24, 25, 26, 27, 12, 13, 14, 15, 28, 29, 30, 31);
+    o[2] = __builtin_shufflevector(a23, b23, 0, 1, 2, 3, 16, 17, 18, 19, 4, 5, 6, 7, 20, 21, 22, 23);
+    o[3] = __builtin_shufflevector(a23, b23, 8, 9, 10, 11, 24, 25, 26, 27, 12, 13, 14, 15, 28, 29, 30, 31);
+#else
+    float8 r[lanes::width];
+    TAVELIN_UNROLL(8)
+    for (int k = 0; k < lanes::width; k++) r[k] = w[k];
+    lanes::transpose(r);
+    TAVELIN_UNROLL(8)
+    for (int u = 0; u < lanes::width; u++) lanes::store(out + u * lanes::width, r[u]);
+#endif
+}
+
 // The dense layer's backward pass and update in one walk over its
 // weights: 8 input elements at a time, every neuron's weights for them
 // give the input gradients (summed over o = 0, 1, ..., as the plain loops
 // do) and only then move. The weights an update moves are never read again
-// in the step, so the old ones are what the input gradients see.
+// in the step, so the old ones are what the input gradients see. The moved
+// weights of neurons 0..7 turn around in registers into the layout the
+// next forward walk reads (DenseScratch::weights_by_input), which it then
+// need not build from memory.
 void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
     float value[neurons], step[neurons], carried[neurons];
     for (int32_t o = 0; o < neurons; o++) {
@@ -253,6 +292,7 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
     const float* in = d.input.data;
     float* const weights = d.weights.data;
     float* const grads = d.input_grads.data;
+    float* const by_input = d.scratch.weights_by_input.data;
     for (int32_t m = 0; m < dense_inputs; m += lanes::width) {
         float8 w[neurons];
         float8 sum = lanes::splat(0.0f);
@@ -266,9 +306,12 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
             float8 s = step[o] * x;
             const float8 decay = w[o] * weight_decay;
             s = s + decay;
-            lanes::store(weights + o * dense_inputs + m, w[o] - s);
+            w[o] = w[o] - s;
+            lanes::store(weights + o * dense_inputs + m, w[o]);
         }
+        store_by_input(by_input + m * lanes::width, w);
     }
+    d.scratch.laid_out = true;
     for (int32_t o = 0; o < neurons; o++) d.gradients[size_t(o)].carried = carried[o];
 }
 

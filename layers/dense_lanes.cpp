@@ -24,6 +24,7 @@ void lay_out_weights(DenseLayer& l, int32_t o0, int32_t m_begin, int32_t m_end) 
     const int32_t n = l.weights.size_x;
     const int32_t count = l.output.size_x;
     float* by_input = l.scratch.weights_by_input.data;
+    l.scratch.laid_out = false;  // may be other neurons, or part of the inputs
     const float* w = l.weights.data + size_t(o0) * size_t(n);
     const int32_t rows = count - o0 < lanes::width ? count - o0 : lanes::width;
     int32_t m0 = m_begin;

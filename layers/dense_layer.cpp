@@ -98,6 +98,9 @@ void prepare_dense_lanes(DenseLayer& l) {
 
 void forward_dense(DenseLayer& l) { l.kernels->forward_dense(l); }
 void backward_dense(DenseLayer& l, const Tensor& next) { l.kernels->backward_dense(l, next); }
-void update_dense(DenseLayer& l) { l.kernels->update_dense(l); }
+void update_dense(DenseLayer& l) {
+    weights_changed(l);
+    l.kernels->update_dense(l);
+}
 
 }  // namespace tavelin

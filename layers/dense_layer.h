@@ -10,15 +10,20 @@
 namespace tavelin {
 
 // Working space of the vectorised forward pass, sized at construction for
-// the layer's input extents. It is nobody's state: the pass rebuilds what
-// it reads from `weights` every time, so weights changed by anyone between
-// passes are always seen.
+// the layer's input extents. The layer's own pass rebuilds what it reads
+// from `weights` every time; the chain (chain.h) keeps weights_by_input
+// laid out across steps, since its update writes both, and rebuilds it
+// whenever `laid_out` is false.
 struct DenseScratch {
     // The forward walk (x outermost, z innermost) as a list: step t reads
     // input element input_at_step[t].
     std::vector<int32_t> input_at_step;
     // Weights of up to 8 neurons side by side: weight (m, o0 + k) at 8m + k.
     Tensor weights_by_input;
+    // Whether weights_by_input holds neurons 0..7 of `weights` as they are
+    // now. Anything that changes the weights other than the chain's update
+    // clears it (weights_changed).
+    bool laid_out = false;
 };
 
 struct DenseLayer : Layer {
@@ -33,6 +38,10 @@ struct DenseLayer : Layer {
 
 // 1 / (exp(-sum) + 1), exp in double, everything else in float.
 float sigmoid(float sum);
+
+// To be called after changing a layer's weights by hand once it has run:
+// the chain's forward pass then lays them out afresh.
+inline void weights_changed(DenseLayer& layer) { layer.scratch.laid_out = false; }
 
 // The layer's passes (see kernels.h).
 void forward_dense(DenseLayer& layer);

@@ -378,7 +378,53 @@ void pool_and_relu_backward(const Chain& c) {
     }
 }
 
-#if !defined(__AVX512F__)
+#if defined(__AVX__) && !defined(__AVX512F__)
+// The filter gradients of cell rows b and b + 1 in one walk: cell (a, b)
+// at output position (i, j) and cell (a, b + 1) at (i, j - 1) multiply the
+// same image value, (i + a, j + b), so one broadcast of it serves both
+// with the gradients of two positions held in registers. Each cell still
+// takes its terms in the plain order (i outer, j inner); at j = 0 only row
+// b takes a term, at j = 24 only row b + 1. Three rows so would need more
+// than the 16 registers.
+void cell_row_pair(const Chain& c, int32_t b) {
+    const float* by_position = c.conv.scratch.grads_by_position.data;
+    float8 upper[extent], lower[extent];  // cell rows b and b + 1
+    for (int a = 0; a < extent; a++) upper[a] = lower[a] = lanes::splat(0.0f);
+    for (int32_t i = 0; i < conv_side; i++) {
+        const float* column = by_position + i * conv_side * maps;  // position (i, 0)
+        const float* p = c.conv.input.data + i + b * image_side;  // image (i, b)
+        float8 d = lanes::load(column);
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < extent; a++) upper[a] = upper[a] + p[a] * d;
+        for (int32_t j = 1; j < conv_side; j++) {
+            const float8 before = d;
+            d = lanes::load(column + j * maps);
+            const float* q = p + j * image_side;
+            TAVELIN_UNROLL(5)
+            for (int a = 0; a < extent; a++) {
+                upper[a] = upper[a] + q[a] * d;
+                lower[a] = lower[a] + q[a] * before;
+            }
+        }
+        const float* q = p + conv_side * image_side;
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < extent; a++) lower[a] = lower[a] + q[a] * d;
+    }
+    for (int32_t k = 0; k < maps; k++) {
+        CellTensor& cells = c.conv.filter_grads[size_t(k)];
+        for (int a = 0; a < extent; a++) {
+            cells(a, b, 0).value = lanes::lane(upper[a], k);
+            cells(a, b + 1, 0).value = lanes::lane(lower[a], k);
+        }
+    }
+}
+
+void filter_grads(const Chain& c) {
+    cell_row_pair(c, 0);
+    cell_row_pair(c, 2);
+    cell_block<extent, 1>(c.conv, 0, 0, 0, 4);
+}
+#elif !defined(__AVX512F__)
 // The filter gradients, cell rows B0 .. extent-1: as many rows in one walk
 // over the positions as the registers hold.
 template <int B0>

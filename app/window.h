@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/canvas.h"
 #include "platform/win32.h"
 #include "training/data_folder.h"
 #include "training/network.h"
@@ -39,6 +40,9 @@ extern TrainingConfig window_training_config;
 void find_training_data();
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// Hands width x height pixels to the window system as a bitmap and copies
+// it, stretched, to dest_width x dest_height at the client area's corner.
+void stretch_pixels(HDC dc, const Pixel* pixels, int32_t width, int32_t height, int dest_width, int dest_height);
 // Copies the canvas, stretched, over the whole client area.
 void paint_window(HDC dc);
 // The status line for the current state.

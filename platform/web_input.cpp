@@ -6,8 +6,9 @@
 // A page may not block: the browser runs its code between frames. So
 // GetMessageA hands the loop that called it over to a pump that runs once
 // per animation frame and dispatches what has come, as the loop would
-// have. The first frame runs no timer, so that the first paint reaches the
-// screen before a timer's work (training) can hold the page.
+// have, with at most one timer message a frame. The first frame runs no
+// timer, so that the first paint reaches the screen before a timer's work
+// (training) can hold the page.
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
@@ -135,15 +136,20 @@ EM_BOOL on_resize(int, const EmscriptenUiEvent*, void*) {
 
 void pump() {
     static bool first_frame = true;
+    // One timer message a frame at most: a tick whose work outlasts the
+    // period would otherwise be due again at once, and the frame would
+    // never end.
+    bool timers = !first_frame;
     // Bounded, so that a window that asks for a repaint while painting
     // cannot hold the page for ever.
     constexpr int most_messages_a_frame = 10000;
     MSG msg;
     int wait_ms = 0;
     for (int n = 0; n < most_messages_a_frame; n++) {
-        const NextMessage next = next_message(&msg, !first_frame, &wait_ms);
+        const NextMessage next = next_message(&msg, timers, &wait_ms);
         if (next == NextMessage::Nothing) break;
         if (next == NextMessage::Message) {
+            if (msg.message == WM_TIMER) timers = false;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
             continue;

@@ -19,10 +19,15 @@ namespace tavelin {
 namespace {
 
 constexpr UINT_PTR tick_timer = 1;
-constexpr UINT tick_period_ms = 16;
-// Training time per tick: most of a 60 Hz frame, so that training goes on
-// at nearly full speed while input and repaints still come between slices.
-constexpr auto slice_time = std::chrono::milliseconds(12);
+// The shortest period a window timer has: while training, the next tick is
+// due as soon as a slice and the repaint after it are done.
+constexpr UINT tick_period_ms = 10;
+// Training time per tick: a frame of a 60 Hz screen. Input and a repaint
+// come between slices, so the window answers within about that time, and
+// training goes on at nearly its full speed.
+constexpr auto slice_time = std::chrono::milliseconds(15);
+// How often training repaints the window by itself (input repaints at once).
+constexpr auto progress_paint_interval = std::chrono::milliseconds(50);
 // Steps between looks at the clock: well under a millisecond even with
 // the plain loops (about 0.6 ms a step there: one step at a time).
 constexpr int64_t steps_between_clock_reads = 16;
@@ -41,6 +46,7 @@ struct Explorer {
     Stroke stroke;
     bool stroke_drew = false;
     std::vector<Pixel> picture;
+    std::chrono::steady_clock::time_point next_progress_paint;
 };
 
 Explorer& explorer() {
@@ -153,21 +159,23 @@ void paint(Explorer& e, HDC dc) {
     e.picture.resize(size_t(picture_width) * size_t(picture_height));
     compose_explorer(e.state, canvas, picture_width, picture_height, e.picture.data());
 
-    // One blit: the picture is never seen half drawn.
-    stretch_pixels(dc, e.picture.data(), picture_width, picture_height, width, height);
-
-    SetBkMode(dc, TRANSPARENT);
-    for (ExplorerText& t : explorer_texts(e.state, explorer_layout(width, height), format_status_text())) {
+    // The words go onto the picture before it goes to the window: one blit,
+    // never seen half drawn.
+    PixelsDc m = pixels_dc(dc, e.picture.data(), picture_width, picture_height);
+    SetBkMode(m.memory, TRANSPARENT);
+    const ExplorerLayout layout = explorer_layout(picture_width, picture_height);
+    for (ExplorerText& t : explorer_texts(e.state, layout, format_status_text())) {
         if (t.text.empty()) continue;
         HFONT font = CreateFontA(-t.font_height, 0, 0, 0, t.bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                                  DEFAULT_PITCH | FF_SWISS, "Arial");
-        HGDIOBJ previous_font = SelectObject(dc, font);
-        SetTextColor(dc, RGB(t.color.red, t.color.green, t.color.blue));
-        DrawTextA(dc, t.text.c_str(), -1, &t.rect, DT_NOPREFIX);
-        SelectObject(dc, previous_font);
+        HGDIOBJ previous_font = SelectObject(m.memory, font);
+        SetTextColor(m.memory, RGB(t.color.red, t.color.green, t.color.blue));
+        DrawTextA(m.memory, t.text.c_str(), -1, &t.rect, DT_NOPREFIX);
+        SelectObject(m.memory, previous_font);
         DeleteObject(font);
     }
+    stretch_and_release(dc, m, width, height);
 }
 
 // Mouse positions over the canvas, relative to it, or false.
@@ -187,6 +195,16 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
     Explorer& e = explorer();
     uint16_t x = 0, y = 0;
     uint32_t side = 0;
+    switch (message) {
+        case WM_KEYDOWN:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN:
+            InvalidateRect(hwnd, nullptr, FALSE);
+            break;
+        default:
+            break;
+    }
     switch (message) {
         case WM_CREATE:
             end_stroke(e.stroke);
@@ -211,10 +229,19 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
             EndPaint(hwnd, &ps);
             return 0;
         }
-        case WM_TIMER:
+        case WM_TIMER: {
+            // Training shows its progress a few times a second: each repaint
+            // is time not spent training. Once trained, the picture changes
+            // only with input.
+            const bool training = !network_ready;
             tick(e);
-            InvalidateRect(hwnd, nullptr, FALSE);
+            const auto now = std::chrono::steady_clock::now();
+            if (training && now >= e.next_progress_paint) {
+                e.next_progress_paint = now + progress_paint_interval;
+                InvalidateRect(hwnd, nullptr, FALSE);
+            }
             return 0;
+        }
         case WM_KEYDOWN:
             switch (wparam) {
                 case VK_RETURN: answer(e); break;
@@ -235,6 +262,7 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
             if ((wparam & MK_LBUTTON) && on_canvas(lparam, &x, &y, &side)) {
                 continue_stroke(e.stroke, x, y, side, side);
                 e.stroke_drew = true;
+                InvalidateRect(hwnd, nullptr, FALSE);
             } else {
                 end_stroke(e.stroke);
             }

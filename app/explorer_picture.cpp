@@ -177,10 +177,13 @@ std::vector<ExplorerText> explorer_texts(const ExplorerState& s, const ExplorerL
     auto add = [&](const RECT& r, int32_t font, bool bold, Color color, std::string text) {
         texts.push_back(ExplorerText{r, font, bold, color, std::move(text)});
     };
-    // Without training data the status line holds the whole message, over
+    // Without training data the status line holds the whole message, on
     // the canvas, which is of no use then.
     RECT status_rect = l.status;
-    if (s.no_data) status_rect.bottom = l.canvas.bottom;
+    if (s.no_data) {
+        const LONG inset = 10 * l.line;
+        status_rect = RECT{l.canvas.left + inset, l.canvas.top + inset, l.canvas.right - inset, l.canvas.bottom - inset};
+    }
     add(status_rect, l.status_font, true, ink_text, status);
     if (!s.no_data) add(l.hint, l.hint_font, false, quiet_text, s.hint);
 

@@ -133,19 +133,27 @@ std::string format_status_text() {
     return text;
 }
 
-void stretch_pixels(HDC dc, const Pixel* pixels, int32_t width, int32_t height, int dest_width, int dest_height) {
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
-    SetBitmapBits(bitmap, DWORD(width * height * 4), pixels);
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    StretchBlt(dc, 0, 0, dest_width, dest_height, memory, 0, 0, width, height, SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
+PixelsDc pixels_dc(HDC dc, const Pixel* pixels, int32_t width, int32_t height) {
+    PixelsDc m;
+    m.bitmap = CreateCompatibleBitmap(dc, width, height);
+    SetBitmapBits(m.bitmap, DWORD(width * height * 4), pixels);
+    m.memory = CreateCompatibleDC(dc);
+    m.previous = SelectObject(m.memory, m.bitmap);
+    m.width = width;
+    m.height = height;
+    return m;
+}
+
+void stretch_and_release(HDC dc, PixelsDc& m, int dest_width, int dest_height) {
+    StretchBlt(dc, 0, 0, dest_width, dest_height, m.memory, 0, 0, m.width, m.height, SRCCOPY);
+    SelectObject(m.memory, m.previous);
+    DeleteDC(m.memory);
+    DeleteObject(m.bitmap);
 }
 
 void paint_window(HDC dc) {
-    stretch_pixels(dc, canvas, canvas_width, canvas_height, int(client_width), int(client_height));
+    PixelsDc m = pixels_dc(dc, canvas, canvas_width, canvas_height);
+    stretch_and_release(dc, m, int(client_width), int(client_height));
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -3,10 +3,19 @@
 // progress bar, and no size writes outside the picture.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
+#include "app/explorer.h"
 #include "app/explorer_picture.h"
+#include "app/window.h"
+#include "headless.h"
+#include "test_files.h"
+#include "training/recognize.h"
 
 using namespace tavelin;
 
@@ -116,6 +125,74 @@ TEST(ExplorerPicture, StaysInsideThePicture) {
         for (size_t i = size_t(w) * size_t(h); i < picture.size(); i++)
             ASSERT_TRUE(same(picture[i], guard) && picture[i].unused == 4) << w << " x " << h;
     }
+}
+
+// The explorer's window procedure on the headless window layer: it trains
+// in slices, takes strokes over the canvas and ignores them elsewhere (also
+// at positions no window has), survives any size, clears, and Esc closes it.
+TEST(ExplorerWindow, TrainsDrawsClearsAtAnySizeAndQuitsWithEscape) {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    const std::string dir = test_util::make_temp_dir();
+    ASSERT_EQ(::mkdir((dir + "/data").c_str(), 0755), 0);
+    test_util::write_training_set(dir + "/data", 20);
+    char old_cwd[4096];
+    ASSERT_NE(::getcwd(old_cwd, sizeof old_cwd), nullptr);
+    ASSERT_EQ(::chdir(dir.c_str()), 0);
+    find_training_data();
+    window_training_config.min_steps = 3000;
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = explorer_proc;
+    wc.lpszClassName = "ExplorerTest";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    HWND hwnd = CreateWindowExA(0, "ExplorerTest", "Tavelin", WS_OVERLAPPEDWINDOW, 0, 0, 720, 480, nullptr, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    ShowWindow(hwnd, SW_SHOWDEFAULT);
+    MSG msg;
+    int ticks = 0;
+    while (!network_ready && ticks < 100000 && GetMessageA(&msg, nullptr, 0, 0) != 0) {
+        ticks += msg.message == WM_TIMER;
+        DispatchMessageA(&msg);
+    }
+    ASSERT_TRUE(network_ready);
+    EXPECT_GT(ticks, 1) << "trained in one go";
+
+    auto send = [&](UINT message, WPARAM w, int x, int y) {
+        explorer_proc(hwnd, message, w, LPARAM((uint32_t(uint16_t(y)) << 16) | uint16_t(x)));
+    };
+    auto blank = [] {
+        for (const Pixel& p : canvas)
+            if (p.blue != 255) return false;
+        return true;
+    };
+    for (auto [w, h] : {std::pair{1, 1}, {0, 0}, {8192, 8192}, {720, 480}}) {
+        headless::resize_window(hwnd, w, h);
+        UpdateWindow(hwnd);
+        // Outside the canvas, and beyond any client area: nothing drawn.
+        send(WM_LBUTTONDOWN, MK_LBUTTON, 0xFFFF, 0xFFFF);
+        send(WM_MOUSEMOVE, MK_LBUTTON, 0, 0);
+        send(WM_LBUTTONUP, 0, 0xFFFF, 0);
+        EXPECT_TRUE(blank()) << w << " x " << h;
+        UpdateWindow(hwnd);
+    }
+    const RECT c = explorer_layout(720, 480).canvas;
+    send(WM_LBUTTONDOWN, MK_LBUTTON, c.left + 150, c.top + 50);
+    send(WM_MOUSEMOVE, MK_LBUTTON, c.left + 160, c.top + 350);
+    send(WM_LBUTTONUP, 0, c.left + 160, c.top + 350);
+    EXPECT_FALSE(blank());
+    EXPECT_GE(recognized_digit, 0) << "no answer on button-up";
+    send(WM_RBUTTONDOWN, MK_RBUTTON, 1, 1);
+    EXPECT_TRUE(blank());
+    EXPECT_EQ(recognized_digit, -1);
+    send(WM_KEYDOWN, VK_TAB, 0, 0);
+    EXPECT_FALSE(blank());
+    UpdateWindow(hwnd);
+    send(WM_KEYDOWN, VK_ESCAPE, 0, 0);
+    EXPECT_FALSE(headless::window_exists(hwnd));
+    while (GetMessageA(&msg, nullptr, 0, 0) != 0) DispatchMessageA(&msg);
+    EXPECT_EQ(::chdir(old_cwd), 0);
+    test_util::remove_tree(dir);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ const { chromium } = require('playwright-core');
 
 const [site, expectedFile, shots] = process.argv.slice(2);
 const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
-const trainingLimitMs = 300000;
+const trainingLimitMs = process.env.TAVELIN_PAGE_TEST_VERBOSE ? 30000 : 300000;
 const width = 960, height = 640;
 
 // Digits in canvas cells (28 x 28), centred and 18 cells tall, stroke by
@@ -69,13 +69,15 @@ async function main() {
     // Root may not use Chromium's sandbox.
     args: process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : [],
   });
+  let page = null;
   try {
     const context = await browser.newContext({ viewport: { width, height }, hasTouch: true });
-    const page = await context.newPage();
+    page = await context.newPage();
     const progress = [];
     const errors = [];
     page.on('console', (m) => {
       if (m.type() === 'log' && m.text().startsWith('case ')) progress.push(m.text());
+      if (process.env.TAVELIN_PAGE_TEST_VERBOSE) console.log('console: ' + m.text());
       if (m.type() === 'error') errors.push(m.text());
     });
     page.on('pageerror', (e) => errors.push(String(e)));
@@ -169,6 +171,10 @@ async function main() {
     await shot('5-cleared');
     check(errors.length === 0, 'no errors in the console' + (errors.length ? ': ' + errors.join('; ') : ''));
     console.log('page-test: trained ' + trainedMs + ' ms after the page was asked for');
+  } catch (error) {
+    // What the page showed when it went wrong.
+    if (page) await page.screenshot({ path: path.join(shots, 'failed.png') }).catch(() => {});
+    throw error;
   } finally {
     await browser.close();
     server.close();

@@ -28,9 +28,10 @@ constexpr UINT tick_period_ms = 10;
 constexpr auto slice_time = std::chrono::milliseconds(15);
 // How often training repaints the window by itself (input repaints at once).
 constexpr auto progress_paint_interval = std::chrono::milliseconds(50);
-// Steps between looks at the clock: well under a millisecond even with
-// the plain loops (about 0.6 ms a step there: one step at a time).
-constexpr int64_t steps_between_clock_reads = 16;
+// Steps between looks at the clock: a look costs a few hundredths of a
+// step (10 us with the fast passes, 0.6 ms with the plain loops), and a
+// slice overshoots its time by at most this many steps.
+constexpr int64_t steps_between_clock_reads = 4;
 // The largest picture composed; a larger client area gets it stretched.
 constexpr int32_t largest_picture_side = 4096;
 
@@ -266,7 +267,14 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
                 e.stroke_drew = true;
                 InvalidateRect(hwnd, nullptr, FALSE);
             } else {
+                // A stroke that left the canvas has ended: its answer now,
+                // as the button may go up where this window never hears it.
                 end_stroke(e.stroke);
+                if (e.stroke_drew) {
+                    answer(e);
+                    InvalidateRect(hwnd, nullptr, FALSE);
+                }
+                e.stroke_drew = false;
             }
             return 0;
         case WM_LBUTTONUP:

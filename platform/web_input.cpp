@@ -40,34 +40,37 @@ LPARAM clamped_position(HWND w, int32_t x, int32_t y) {
                            std::clamp(y, 0, std::max(0, w->client_height - 1)));
 }
 
+// The position on the canvas of an event heard on the whole browser window.
+void canvas_position(const EmscriptenMouseEvent& e, int32_t* x, int32_t* y) {
+    int32_t origin_x = 0, origin_y = 0;
+    tavelin_canvas_origin(&origin_x, &origin_y);
+    *x = int32_t(e.clientX) - origin_x;
+    *y = int32_t(e.clientY) - origin_y;
+}
+
 EM_BOOL on_mouse(int type, const EmscriptenMouseEvent* e, void*) {
     HWND w = page_window();
     // The left (0) and right (2) buttons, as DOM numbers them.
     const bool left = e->button == 0;
     if (w == nullptr || (type != EMSCRIPTEN_EVENT_MOUSEMOVE && e->button != 0 && e->button != 2)) return EM_FALSE;
-    int32_t x = int32_t(e->targetX), y = int32_t(e->targetY);
+    const WPARAM keys = mouse_key_state(e->buttons, e->shiftKey, e->ctrlKey);
+    int32_t x = 0, y = 0;
+    canvas_position(*e, &x, &y);
     switch (type) {
         case EMSCRIPTEN_EVENT_MOUSEDOWN:
+            // Heard on the canvas only.
             if (!inside(w, x, y)) return EM_FALSE;
-            queue_input(w, left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, mouse_key_state(e->buttons, e->shiftKey, e->ctrlKey),
-                        client_position(x, y));
+            queue_input(w, left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, keys, client_position(x, y));
             return EM_TRUE;
         case EMSCRIPTEN_EVENT_MOUSEMOVE:
             // Only moves over the client area reach the window.
-            if (!inside(w, x, y)) return EM_FALSE;
-            queue_input(w, WM_MOUSEMOVE, mouse_key_state(e->buttons, e->shiftKey, e->ctrlKey), client_position(x, y));
+            if (inside(w, x, y)) queue_input(w, WM_MOUSEMOVE, keys, client_position(x, y));
             return EM_FALSE;
-        case EMSCRIPTEN_EVENT_MOUSEUP: {
-            // Heard on the whole browser window, so that a stroke that left
+        case EMSCRIPTEN_EVENT_MOUSEUP:
+            // A release anywhere is delivered, so that a stroke that left
             // the canvas still ends.
-            int32_t origin_x = 0, origin_y = 0;
-            tavelin_canvas_origin(&origin_x, &origin_y);
-            x = int32_t(e->clientX) - origin_x;
-            y = int32_t(e->clientY) - origin_y;
-            queue_input(w, left ? WM_LBUTTONUP : WM_RBUTTONUP, mouse_key_state(e->buttons, e->shiftKey, e->ctrlKey),
-                        clamped_position(w, x, y));
+            queue_input(w, left ? WM_LBUTTONUP : WM_RBUTTONUP, keys, clamped_position(w, x, y));
             return EM_FALSE;
-        }
         default:
             return EM_FALSE;
     }
@@ -167,8 +170,10 @@ void pump() {
 namespace tavelin::platform {
 
 void listen_to_page() {
+    // Moves and releases are heard on the whole browser window, presses on
+    // the canvas.
     emscripten_set_mousedown_callback(canvas_selector, nullptr, EM_TRUE, on_mouse);
-    emscripten_set_mousemove_callback(canvas_selector, nullptr, EM_TRUE, on_mouse);
+    emscripten_set_mousemove_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, on_mouse);
     emscripten_set_mouseup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, on_mouse);
     emscripten_set_touchstart_callback(canvas_selector, nullptr, EM_TRUE, on_touch);
     emscripten_set_touchmove_callback(canvas_selector, nullptr, EM_TRUE, on_touch);

@@ -1,7 +1,7 @@
 // The page (build-web/site) in the system's Chromium, as a person uses it:
 // it says "Loading Training data", shows the training's progress, and once
 // trained reads three digits drawn with the mouse and one drawn with a
-// finger as each stroke ends; Space clears. The progress lines the page
+// finger as each stroke ends; Space clears; Esc closes. The progress lines the page
 // writes to the browser console must be the native program's.
 //
 //   node page_test.js SITE_DIR EXPECTED_PROGRESS SCREENSHOT_DIR
@@ -169,6 +169,11 @@ async function main() {
     await frames(3);
     check((await windowText()).startsWith('results: -1 0.0 confidence'), 'Space clears the answer');
     await shot('5-cleared');
+    await page.keyboard.press('Escape');
+    await page.waitForFunction(() => /window was closed/.test(document.getElementById('loading-text').textContent),
+                               null, { timeout: 10000 });
+    check(true, 'Esc closes the window, and the page says so');
+    await shot('6-closed');
     check(errors.length === 0, 'no errors in the console' + (errors.length ? ': ' + errors.join('; ') : ''));
     console.log('page-test: trained ' + trainedMs + ' ms after the page was asked for');
   } catch (error) {

@@ -66,8 +66,9 @@ async function main() {
   const server = await serve(site);
   const browser = await chromium.launch({
     executablePath: browserPath,
-    // Root may not use Chromium's sandbox.
-    args: process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : [],
+    // Root may not use Chromium's sandbox; a container's /dev/shm may be
+    // too small for it.
+    args: ['--disable-dev-shm-usage'].concat(process.getuid && process.getuid() === 0 ? ['--no-sandbox'] : []),
   });
   let page = null;
   try {

@@ -89,11 +89,16 @@ mergeInto(LibraryManager.library, {
   },
 
   // The words the window shows, for screen readers (the canvas is only a
-  // picture to them); a paint that drew no words leaves them.
+  // picture to them): all of them, and the first line (the status) where a
+  // change is announced; a paint that drew no words leaves them.
   tavelin_window_text: function (text) {
-    var element = document.getElementById('tavelin-text');
     var words = UTF8ToString(text);
-    if (element && words && element.textContent !== words) element.textContent = words;
+    if (!words) return;
+    var all = document.getElementById('tavelin-text');
+    var status = document.getElementById('tavelin-status');
+    if (all && all.textContent !== words) all.textContent = words;
+    var first = words.split('\n')[0];
+    if (status && status.textContent !== first) status.textContent = first;
   },
 
   tavelin_show_message: function (caption, text) {

@@ -13,6 +13,7 @@
 #include <emscripten/html5.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/web_native.h"
 
@@ -40,12 +41,15 @@ LPARAM clamped_position(HWND w, int32_t x, int32_t y) {
                            std::clamp(y, 0, std::max(0, w->client_height - 1)));
 }
 
+// Events come in CSS pixels; the window may have more (a sharp screen).
+int32_t window_pixels(double css_pixels) { return int32_t(std::floor(css_pixels * tavelin_page_scale())); }
+
 // The position on the canvas of an event heard on the whole browser window.
 void canvas_position(const EmscriptenMouseEvent& e, int32_t* x, int32_t* y) {
     int32_t origin_x = 0, origin_y = 0;
     tavelin_canvas_origin(&origin_x, &origin_y);
-    *x = int32_t(e.clientX) - origin_x;
-    *y = int32_t(e.clientY) - origin_y;
+    *x = window_pixels(double(e.clientX - origin_x));
+    *y = window_pixels(double(e.clientY - origin_y));
 }
 
 EM_BOOL on_mouse(int type, const EmscriptenMouseEvent* e, void*) {
@@ -84,7 +88,7 @@ EM_BOOL on_touch(int type, const EmscriptenTouchEvent* e, void*) {
     for (int i = 0; i < e->numTouches; i++) {
         const EmscriptenTouchPoint& t = e->touches[i];
         if (!t.isChanged) continue;
-        const int32_t x = int32_t(t.targetX), y = int32_t(t.targetY);
+        const int32_t x = window_pixels(double(t.targetX)), y = window_pixels(double(t.targetY));
         switch (type) {
             case EMSCRIPTEN_EVENT_TOUCHSTART:
                 if (drawing_touch >= 0 || !inside(w, x, y)) break;

@@ -11,6 +11,7 @@
 
 extern "C" {
 int tavelin_page_has_canvas();
+double tavelin_page_scale();
 void tavelin_page_size(int32_t* width, int32_t* height);
 void tavelin_canvas_origin(int32_t* x, int32_t* y);
 void tavelin_canvas_resize(int32_t width, int32_t height);

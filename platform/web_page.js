@@ -15,10 +15,18 @@ mergeInto(LibraryManager.library, {
     return tavelinPage.canvas() ? 1 : 0;
   },
 
-  // The size the window gets: the browser window's, in CSS pixels.
+  // Window pixels to a CSS pixel: the screen's own, so that a sharp screen
+  // gets a sharp picture, but at most 2, since every pixel is composed.
+  tavelin_page_scale: function () {
+    return Math.min(Math.max(window.devicePixelRatio || 1, 1), 2);
+  },
+
+  // The size the window gets: the browser window's, in window pixels.
+  tavelin_page_size__deps: ['tavelin_page_scale'],
   tavelin_page_size: function (width, height) {
-    HEAP32[width >> 2] = Math.max(window.innerWidth | 0, 1);
-    HEAP32[height >> 2] = Math.max(window.innerHeight | 0, 1);
+    var scale = _tavelin_page_scale();
+    HEAP32[width >> 2] = Math.max(Math.round(window.innerWidth * scale), 1);
+    HEAP32[height >> 2] = Math.max(Math.round(window.innerHeight * scale), 1);
   },
 
   // Where the canvas's top-left corner is, in the browser window.

@@ -105,6 +105,17 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     return hwnd->proc(hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
+HWND WINAPI SetCapture(HWND hwnd) {
+    const HWND previous = layer().capture;
+    layer().capture = live_window(hwnd);
+    return previous;
+}
+
+BOOL WINAPI ReleaseCapture() {
+    layer().capture = nullptr;
+    return TRUE;
+}
+
 void WINAPI PostQuitMessage(int exit_code) {
     layer().quit_posted = true;
     layer().quit_code = exit_code;

@@ -1,5 +1,6 @@
 // Text on the desktop: lines in the system's default sans-serif font,
-// found with fontconfig and drawn by SDL_ttf.
+// found with fontconfig and drawn by SDL_ttf. Text is UTF-8, as paths and
+// everything else are on this system.
 #include <SDL_ttf.h>
 #include <fontconfig/fontconfig.h>
 
@@ -109,7 +110,7 @@ bool render_text_line(const std::string& line, int32_t pixel_size, bool bold, Te
     out->coverage.clear();
     if (line.empty()) return true;
     const SDL_Color white{255, 255, 255, 255};
-    SDL_Surface* text = TTF_RenderText_Blended(font, line.c_str(), white);
+    SDL_Surface* text = TTF_RenderUTF8_Blended(font, line.c_str(), white);
     if (text == nullptr) return true;
     SDL_Surface* converted = SDL_ConvertSurfaceFormat(text, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(text);

@@ -67,8 +67,10 @@ EM_BOOL on_mouse(int type, const EmscriptenMouseEvent* e, void*) {
             queue_input(w, left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN, keys, client_position(x, y));
             return EM_TRUE;
         case EMSCRIPTEN_EVENT_MOUSEMOVE:
-            // Only moves over the client area reach the window.
-            if (inside(w, x, y)) queue_input(w, WM_MOUSEMOVE, keys, client_position(x, y));
+            // Only moves over the client area reach the window, unless it
+            // has captured the mouse (the browser goes on reporting moves
+            // outside while a button is held).
+            if (inside(w, x, y) || layer().capture == w) queue_input(w, WM_MOUSEMOVE, keys, client_position(x, y));
             return EM_FALSE;
         case EMSCRIPTEN_EVENT_MOUSEUP:
             // A release anywhere is delivered, so that a stroke that left

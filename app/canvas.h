@@ -53,10 +53,10 @@ void draw_at(uint16_t mouse_x, uint16_t mouse_y, uint32_t client_width, uint32_t
 // so white gives 0 and ink gives up to 255.
 void canvas_to_bytes(uint8_t* out);
 // Puts training image number rand() % 60000 (counting from 1) on the
-// canvas, read afresh from the training image file `image_path`. Numbers
-// the file does not have wrap around onto its images; an unreadable file,
-// or one without a complete image, leaves the canvas as it is and says so
-// on standard error.
+// canvas, read afresh (and unpacked when gzipped) from the training image
+// file `image_path`. Numbers the file does not have wrap around onto its
+// images; an unreadable file, or one without a complete image, leaves the
+// canvas as it is and says so on standard error.
 void show_random_sample(const char* image_path = default_image_path.c_str());
 
 }  // namespace tavelin

@@ -110,8 +110,8 @@ std::string wrap_lines(std::string_view text, size_t width) {
 void find_training_data() {
     training_data_folders = find_data_folder();
     if (training_data_folders.found.empty()) return;
-    window_training_config.image_path = training_data_folders.found + "/" + training_images_name;
-    window_training_config.label_path = training_data_folders.found + "/" + training_labels_name;
+    window_training_config.image_path = data_file_path(training_data_folders.found, training_images_name);
+    window_training_config.label_path = data_file_path(training_data_folders.found, training_labels_name);
 }
 
 std::string format_status_text() {

@@ -26,6 +26,7 @@ struct WindowClass {
     WNDPROC proc = nullptr;
     UINT style = 0;
     HBRUSH background = nullptr;
+    HICON icon = nullptr;
 };
 
 struct Timer {
@@ -106,6 +107,10 @@ struct LayerState {
 };
 
 LayerState& layer();
+
+// Gives the window the picture of `icon` when it has one (the program's
+// own, resource 1); others leave the window system's default.
+void show_icon(SDL_Window* window, HICON icon);
 
 // Starts SDL's video on first use. False (with the reason on standard
 // error) when there is no display to open windows on.

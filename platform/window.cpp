@@ -109,7 +109,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
     if (wc == nullptr || wc->lpszClassName == nullptr || wc->lpfnWndProc == nullptr) return 0;
     if (find_class(wc->lpszClassName) != nullptr) return 0;
     LayerState& s = layer();
-    s.classes.push_back(WindowClass{wc->lpszClassName, wc->lpfnWndProc, wc->style, wc->hbrBackground});
+    s.classes.push_back(WindowClass{wc->lpszClassName, wc->lpfnWndProc, wc->style, wc->hbrBackground, wc->hIcon});
     return ATOM(0xC000 + s.classes.size());
 }
 
@@ -139,6 +139,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR class_name, LPCSTR window_name, DWORD 
         return nullptr;
     }
     SDL_SetWindowMaximumSize(sdl, largest_client_side, largest_client_side);
+    show_icon(sdl, wc->icon);
 
     LayerState& s = layer();
     s.windows.push_back(std::make_unique<HWND__>());
@@ -218,11 +219,6 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
         default:
             return 0;
     }
-}
-
-HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) {
-    static HICON__ application_icon{32512};
-    return &application_icon;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) {

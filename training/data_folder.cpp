@@ -111,7 +111,7 @@ std::string no_training_data_message(const DataFolders& folders) {
     std::string text = "No training data in";
     for (size_t i = 0; i < folders.looked_in.size(); i++) text += (i ? " nor in " : " ") + folders.looked_in[i];
     text += std::string(". Needed: ") + training_images_name + ", " + training_labels_name + ", " +
-            test_images_name + " and " + test_labels_name + ", or as downloaded (with dashes, .gz).";
+            test_images_name + " and " + test_labels_name + ", or as downloaded.";
     const std::string user = user_data_folder();
 #ifdef _WIN32
     text += " For the full set, download the four MNIST files and put them, as they are, into " +

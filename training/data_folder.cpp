@@ -83,7 +83,8 @@ std::string installed_data_folder() {
 
 DataFolders find_data_folder() {
     DataFolders folders;
-    const std::string candidates[] = {"data", user_data_folder(), installed_data_folder()};
+    folders.user_folder = user_data_folder();
+    const std::string candidates[] = {"data", folders.user_folder, installed_data_folder()};
     for (const std::string& folder : candidates) {
         if (folder.empty()) continue;
         bool seen = false;
@@ -112,7 +113,7 @@ std::string no_training_data_message(const DataFolders& folders) {
     for (size_t i = 0; i < folders.looked_in.size(); i++) text += (i ? " nor in " : " ") + folders.looked_in[i];
     text += std::string(". Needed: ") + training_images_name + ", " + training_labels_name + ", " +
             test_images_name + " and " + test_labels_name + ", or as downloaded.";
-    const std::string user = user_data_folder();
+    const std::string& user = folders.user_folder;
 #ifdef _WIN32
     text += " For the full set, download the four MNIST files and put them, as they are, into " +
             (user.empty() ? std::string("data\\ beside the program") : user) + ".";

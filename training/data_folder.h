@@ -21,6 +21,9 @@ struct DataFolders {
     // the messages have always named it) or the folder's absolute path;
     // empty when none does.
     std::string found;
+    // The user's data folder (user_data_folder), where tavelin-get-data
+    // puts the full set; empty when the environment names no home.
+    std::string user_folder;
 };
 
 // $XDG_DATA_HOME/tavelin/data, or $HOME/.local/share/tavelin/data when

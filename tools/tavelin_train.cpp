@@ -53,7 +53,7 @@ const std::string usage =
     "  --normalise         recognise each test image as the window recognises a\n"
     "                      drawing: fitted into a 20 x 20 box and centred by its\n"
     "                      centre of mass first; an image without ink is no digit\n"
-    "Each file is also found as MNIST is downloaded: with dashes for the dots\n"
+    "Each file is also found as MNIST is downloaded: with a dash for the dot\n"
     "(train-images-idx3-ubyte), gzipped (.gz), or both.\n";
 
 // Whether everything printed reached standard output (a full disk, a

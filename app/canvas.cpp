@@ -102,7 +102,7 @@ void canvas_to_bytes(uint8_t* out) {
     for (int32_t i = 0; i < canvas_side * canvas_side; i++) out[i] = uint8_t(255 - canvas[i].blue);
 }
 
-void show_random_sample(const char* image_path) {
+ShownSample show_random_sample(const char* image_path) {
     const int32_t r = tavelin::rand() % sample_draw_range;
 
     int32_t length = 0;
@@ -110,12 +110,12 @@ void show_random_sample(const char* image_path) {
     const FileBuffer file = read_data_file(image_path, &length, &why);
     if (!file) {
         std::fprintf(stderr, "cannot show a training image: %s: %s\n", image_path, why.c_str());
-        return;
+        return ShownSample{};
     }
     const int64_t records = complete_image_records(length);
     if (records <= 0) {
         std::fprintf(stderr, "cannot show a training image: %s holds no complete image\n", image_path);
-        return;
+        return ShownSample{};
     }
     // Draws count images from 1. A draw of 0, or one beyond the file's last
     // image, wraps around, so Tab always shows an image of the file.
@@ -131,6 +131,7 @@ void show_random_sample(const char* image_path) {
             p.green = v;
             p.red = v;
         }
+    return ShownSample{record, records};
 }
 
 }  // namespace tavelin

@@ -52,11 +52,18 @@ void draw_at(uint16_t mouse_x, uint16_t mouse_y, uint32_t client_width, uint32_t
 // 784 bytes for recognition, row-major: 255 minus each pixel's blue byte,
 // so white gives 0 and ink gives up to 255.
 void canvas_to_bytes(uint8_t* out);
+// Which image of the file the canvas shows, counting from 0, and how many
+// complete images the file holds; record -1 when none was shown.
+struct ShownSample {
+    int64_t record = -1;
+    int64_t records = 0;
+};
+
 // Puts training image number rand() % 60000 (counting from 1) on the
 // canvas, read afresh (and unpacked when gzipped) from the training image
 // file `image_path`. Numbers the file does not have wrap around onto its
 // images; an unreadable file, or one without a complete image, leaves the
 // canvas as it is and says so on standard error.
-void show_random_sample(const char* image_path = default_image_path.c_str());
+ShownSample show_random_sample(const char* image_path = default_image_path.c_str());
 
 }  // namespace tavelin

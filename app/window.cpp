@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/canvas.h"
+#include "app/explorer.h"
 #include "app/stroke.h"
 #include "training/normalise.h"
 #include "training/recognize.h"
@@ -27,9 +28,9 @@ constexpr UINT_PTR repaint_timer = 1;
 constexpr UINT repaint_period_ms = 16;
 constexpr int window_x = 200, window_y = 200, window_width = 200, window_height = 250;
 
-// The one option: "--as-drawn". Anything else is refused with a message,
-// so that a mistyped option is not silently ignored.
-bool read_command_line(const char* command_line) {
+// The options: "--as-drawn" and "--explore". Anything else is refused with
+// a message, so that a mistyped option is not silently ignored.
+bool read_command_line(const char* command_line, bool* explore) {
     std::string_view rest = command_line ? command_line : "";
     while (!rest.empty()) {
         const size_t start = rest.find_first_not_of(" \t");
@@ -41,10 +42,15 @@ bool read_command_line(const char* command_line) {
             recognize_as_drawn = true;
             continue;
         }
+        if (word == "--explore") {
+            *explore = true;
+            continue;
+        }
         const std::string text = "Unknown option: " + std::string(word) +
-                                 "\nUsage: tavelin [--as-drawn]\n  --as-drawn  recognise the drawing exactly "
+                                 "\nUsage: tavelin [--as-drawn] [--explore]\n  --as-drawn  recognise the drawing exactly "
                                  "as it lies on the canvas, without fitting it into the shape of the training "
-                                 "digits";
+                                 "digits\n  --explore   open the explorer: watch the network learn, then see "
+                                 "its ten scores, the image it was given, its filters and their maps";
         MessageBoxA(nullptr, text.c_str(), window_title, MB_ICONERROR);
         return false;
     }
@@ -127,16 +133,27 @@ std::string format_status_text() {
     return text;
 }
 
+PixelsDc pixels_dc(HDC dc, const Pixel* pixels, int32_t width, int32_t height) {
+    PixelsDc m;
+    m.bitmap = CreateCompatibleBitmap(dc, width, height);
+    SetBitmapBits(m.bitmap, DWORD(width * height * 4), pixels);
+    m.memory = CreateCompatibleDC(dc);
+    m.previous = SelectObject(m.memory, m.bitmap);
+    m.width = width;
+    m.height = height;
+    return m;
+}
+
+void stretch_and_release(HDC dc, PixelsDc& m, int dest_width, int dest_height) {
+    StretchBlt(dc, 0, 0, dest_width, dest_height, m.memory, 0, 0, m.width, m.height, SRCCOPY);
+    SelectObject(m.memory, m.previous);
+    DeleteDC(m.memory);
+    DeleteObject(m.bitmap);
+}
+
 void paint_window(HDC dc) {
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, canvas_width, canvas_height);
-    SetBitmapBits(bitmap, DWORD(canvas_width * canvas_height * 4), canvas);
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    StretchBlt(dc, 0, 0, int(client_width), int(client_height), memory, 0, 0, canvas_width, canvas_height,
-               SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
+    PixelsDc m = pixels_dc(dc, canvas, canvas_width, canvas_height);
+    stretch_and_release(dc, m, int(client_width), int(client_height));
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -207,11 +224,12 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_command) {
     using namespace tavelin;
-    if (!read_command_line(command_line)) return 2;
+    bool explore = false;
+    if (!read_command_line(command_line, &explore)) return 2;
     find_training_data();
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = window_proc;
+    wc.lpfnWndProc = explore ? explorer_proc : window_proc;
     wc.cbClsExtra = 0;
     wc.cbWndExtra = 0;
     wc.hInstance = instance;
@@ -219,7 +237,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
     wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
     if (wc.hIcon == nullptr) wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    // The explorer paints every pixel itself, in one blit: an erased
+    // background in between would flicker.
+    wc.hbrBackground = explore ? nullptr : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszMenuName = nullptr;
     wc.lpszClassName = class_name;
     if (RegisterClassA(&wc) == 0) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/canvas.h"
 #include "platform/win32.h"
 #include "training/data_folder.h"
 #include "training/network.h"
@@ -39,6 +40,18 @@ extern TrainingConfig window_training_config;
 void find_training_data();
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// A memory DC that holds a copy of width x height pixels, to draw on
+// before it goes to the window.
+struct PixelsDc {
+    HDC memory;
+    HBITMAP bitmap;
+    HGDIOBJ previous;
+    int32_t width, height;
+};
+PixelsDc pixels_dc(HDC dc, const Pixel* pixels, int32_t width, int32_t height);
+// Copies the memory DC's picture, stretched, to dest_width x dest_height at
+// the client area's corner, and frees it.
+void stretch_and_release(HDC dc, PixelsDc& m, int dest_width, int dest_height);
 // Copies the canvas, stretched, over the whole client area.
 void paint_window(HDC dc);
 // The status line for the current state.

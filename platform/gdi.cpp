@@ -1,5 +1,6 @@
 // GDI32 on pixel buffers: stock brushes, 32-bit compatible bitmaps,
-// memory device contexts and nearest-neighbour stretching.
+// memory device contexts, nearest-neighbour stretching, and the font and
+// colours DrawTextA uses.
 #include <algorithm>
 
 #include "platform/layer_state.h"
@@ -22,6 +23,10 @@ HBITMAP__* default_bitmap() {
     }();
     return &one_pixel;
 }
+
+// What SelectObject hands back for a DC that had no font of the
+// program's selected: selecting it again restores the default font.
+HFONT__ default_font{GdiKind::Font, 0, false};
 
 // Largest bitmap handed out, in bytes: beyond this the call fails as it
 // would for lack of memory.
@@ -92,7 +97,13 @@ HDC WINAPI CreateCompatibleDC(HDC) {
 }
 
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
-    if (live_dc(dc) == nullptr || dc->kind != DcKind::Memory) return nullptr;
+    if (live_dc(dc) == nullptr) return nullptr;
+    if (object == &default_font || live_font(object) != nullptr) {
+        HFONT previous = dc->font != nullptr ? dc->font : &default_font;
+        dc->font = object == &default_font ? nullptr : static_cast<HFONT>(object);
+        return previous;
+    }
+    if (dc->kind != DcKind::Memory) return nullptr;
     HBITMAP b = object == default_bitmap() ? default_bitmap() : live_bitmap(object);
     if (b == nullptr) return nullptr;
     // A bitmap can be selected into one DC at a time.
@@ -137,7 +148,16 @@ BOOL WINAPI DeleteDC(HDC dc) {
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
-    if (stock_brush(object) != nullptr || object == default_bitmap()) return TRUE;
+    if (stock_brush(object) != nullptr || object == default_bitmap() || object == &default_font) return TRUE;
+    if (HFONT f = live_font(object)) {
+        // A DC that still has it selected draws with the default font.
+        for (HDC dc : layer().dcs)
+            if (dc->font == f) dc->font = nullptr;
+        auto& fonts = layer().fonts;
+        fonts.erase(std::find(fonts.begin(), fonts.end(), f));
+        delete f;
+        return TRUE;
+    }
     HBITMAP b = live_bitmap(object);
     if (b == nullptr) return FALSE;
     // Windows refuses to delete a bitmap that is still selected.
@@ -146,4 +166,30 @@ BOOL WINAPI DeleteObject(HGDIOBJ object) {
     bitmaps.erase(std::find(bitmaps.begin(), bitmaps.end(), b));
     delete b;
     return TRUE;
+}
+
+HFONT WINAPI CreateFontA(int height, int, int, int, int weight, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                         DWORD, LPCSTR) {
+    // Either sign of the height is taken as pixels: the difference between
+    // cell and character height is not worth a second look-up here.
+    const int64_t pixels = height < 0 ? -int64_t(height) : int64_t(height);
+    HFONT f = new HFONT__;
+    f->pixel_height = int32_t(std::min<int64_t>(pixels, 4096));
+    f->bold = weight >= 600;
+    layer().fonts.push_back(f);
+    return f;
+}
+
+COLORREF WINAPI SetTextColor(HDC dc, COLORREF color) {
+    if (live_dc(dc) == nullptr) return 0xFFFFFFFF;  // CLR_INVALID
+    const COLORREF previous = dc->text_color;
+    dc->text_color = color;
+    return previous;
+}
+
+int WINAPI SetBkMode(HDC dc, int mode) {
+    if (live_dc(dc) == nullptr || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
+    const int previous = dc->background_mode;
+    dc->background_mode = mode;
+    return previous;
 }

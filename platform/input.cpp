@@ -1,5 +1,5 @@
 // SDL events turned into window messages: keys, mouse moves and the left
-// button are queued for GetMessageA; resizing and closing are sent to the
+// and right buttons are queued for GetMessageA; resizing and closing are sent to the
 // window at once, as Windows does.
 #include <algorithm>
 
@@ -126,8 +126,9 @@ void translate_event(const SDL_Event& event) {
             }
             break;
         case SDL_MOUSEBUTTONDOWN:
-        case SDL_MOUSEBUTTONUP:
-            if (event.button.button != SDL_BUTTON_LEFT) break;
+        case SDL_MOUSEBUTTONUP: {
+            const uint8_t button = event.button.button;
+            if (button != SDL_BUTTON_LEFT && button != SDL_BUTTON_RIGHT) break;
             if (HWND w = window_of_sdl_id(event.button.windowID)) {
                 const bool down = event.type == SDL_MOUSEBUTTONDOWN;
                 const int32_t x = event.button.x, y = event.button.y;
@@ -139,11 +140,15 @@ void translate_event(const SDL_Event& event) {
                 const LPARAM position = client_position(std::clamp(x, 0, std::max(0, w->client_width - 1)),
                                                         std::clamp(y, 0, std::max(0, w->client_height - 1)));
                 // The key state is the one after the change, as Windows gives it.
+                const uint32_t mask = SDL_BUTTON(button);
                 uint32_t buttons = SDL_GetMouseState(nullptr, nullptr);
-                buttons = down ? buttons | SDL_BUTTON_LMASK : buttons & ~uint32_t(SDL_BUTTON_LMASK);
-                queue(w, down ? WM_LBUTTONDOWN : WM_LBUTTONUP, mouse_key_state(buttons), position);
+                buttons = down ? buttons | mask : buttons & ~mask;
+                const bool left = button == SDL_BUTTON_LEFT;
+                const UINT message = down ? (left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN) : (left ? WM_LBUTTONUP : WM_RBUTTONUP);
+                queue(w, message, mouse_key_state(buttons), position);
             }
             break;
+        }
         case SDL_WINDOWEVENT:
             if (HWND w = window_of_sdl_id(event.window.windowID)) translate_window_event(w, event.window);
             break;

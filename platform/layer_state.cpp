@@ -35,4 +35,10 @@ HBITMAP live_bitmap(const void* object) {
     return nullptr;
 }
 
+HFONT live_font(const void* object) {
+    for (HFONT f : layer().fonts)
+        if (f == object) return f;
+    return nullptr;
+}
+
 }  // namespace tavelin::platform

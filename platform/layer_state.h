@@ -35,7 +35,7 @@ struct Timer {
     uint64_t due_ms = 0;
 };
 
-enum class GdiKind : int32_t { Bitmap = 1, Brush = 2 };
+enum class GdiKind : int32_t { Bitmap = 1, Brush = 2, Font = 3 };
 enum class DcKind : int32_t { Window = 1, Memory = 2 };
 
 }  // namespace tavelin::platform
@@ -79,11 +79,21 @@ struct HBRUSH__ {
     bool stock = true;
 };
 
+// pixel_height 0 is the DC's default font.
+struct HFONT__ {
+    tavelin::platform::GdiKind kind = tavelin::platform::GdiKind::Font;
+    int32_t pixel_height = 0;
+    bool bold = false;
+};
+
 struct HDC__ {
     tavelin::platform::DcKind kind = tavelin::platform::DcKind::Memory;
     HWND window = nullptr;     // window DCs
     HBITMAP bitmap = nullptr;  // memory DCs: the selected bitmap
     RECT clip{0, 0, 0, 0};     // window DCs: the area BeginPaint validated
+    HFONT font = nullptr;      // null: the default font
+    COLORREF text_color = 0;   // black
+    int background_mode = OPAQUE;
 };
 
 struct HICON__ {
@@ -100,6 +110,7 @@ struct LayerState {
     std::vector<std::unique_ptr<HWND__>> windows;
     std::vector<HDC> dcs;
     std::vector<HBITMAP> bitmaps;
+    std::vector<HFONT> fonts;
     // Input turned into window messages, oldest first.
     std::deque<MSG> input;
     bool quit_posted = false;
@@ -120,6 +131,7 @@ HWND live_window(HWND hwnd);
 HWND window_of_sdl_id(uint32_t id);
 HDC live_dc(HDC dc);
 HBITMAP live_bitmap(const void* object);
+HFONT live_font(const void* object);
 HBRUSH stock_brush(const void* object);
 
 // The pixels a DC draws on and the part of them it may touch; false for a

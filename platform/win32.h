@@ -58,6 +58,7 @@ struct HICON__;
 struct HBRUSH__;
 struct HDC__;
 struct HBITMAP__;
+struct HFONT__;
 typedef HWND__* HWND;
 typedef HINSTANCE__* HINSTANCE;
 typedef HMENU__* HMENU;
@@ -66,6 +67,7 @@ typedef HICON__* HCURSOR;
 typedef HBRUSH__* HBRUSH;
 typedef HDC__* HDC;
 typedef HBITMAP__* HBITMAP;
+typedef HFONT__* HFONT;
 typedef void* HGDIOBJ;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -131,6 +133,8 @@ struct WNDCLASSA {
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_RBUTTONDOWN 0x0204
+#define WM_RBUTTONUP 0x0205
 
 // WM_SIZE kinds.
 #define SIZE_RESTORED 0
@@ -190,6 +194,18 @@ struct WNDCLASSA {
 #define SRCCOPY ((DWORD)0x00CC0020)
 #define DT_TOP 0x00000000
 #define DT_LEFT 0x00000000
+#define DT_NOPREFIX 0x00000800
+#define TRANSPARENT 1
+#define OPAQUE 2
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define FW_NORMAL 400
+#define FW_BOLD 700
+#define DEFAULT_CHARSET 1
+#define OUT_DEFAULT_PRECIS 0
+#define CLIP_DEFAULT_PRECIS 0
+#define ANTIALIASED_QUALITY 4
+#define DEFAULT_PITCH 0
+#define FF_SWISS (2 << 4)
 #define MB_OK 0x00000000L
 #define MB_ICONERROR 0x00000010L
 
@@ -200,6 +216,7 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
                             HINSTANCE instance, LPVOID param);
 BOOL WINAPI ShowWindow(HWND hwnd, int show_command);
 BOOL WINAPI UpdateWindow(HWND hwnd);
+BOOL WINAPI DestroyWindow(HWND hwnd);
 BOOL WINAPI SetWindowPos(HWND hwnd, HWND insert_after, int x, int y, int cx, int cy, UINT flags);
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC timer_proc);
 BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
@@ -225,6 +242,14 @@ BOOL WINAPI StretchBlt(HDC dest, int x_dest, int y_dest, int width_dest, int hei
                        int x_src, int y_src, int width_src, int height_src, DWORD rop);
 BOOL WINAPI DeleteDC(HDC dc);
 BOOL WINAPI DeleteObject(HGDIOBJ object);
+// Only the height (negative: the character height in pixels), the weight
+// and the face name count; the face is the system's sans-serif whatever
+// is named.
+HFONT WINAPI CreateFontA(int height, int width, int escapement, int orientation, int weight, DWORD italic,
+                         DWORD underline, DWORD strike_out, DWORD char_set, DWORD out_precision,
+                         DWORD clip_precision, DWORD quality, DWORD pitch_and_family, LPCSTR face_name);
+COLORREF WINAPI SetTextColor(HDC dc, COLORREF color);
+int WINAPI SetBkMode(HDC dc, int mode);
 
 // The program's entry point; main() calls it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show_command);

@@ -206,6 +206,12 @@ BOOL WINAPI ShowWindow(HWND hwnd, int) {
     return was_visible;
 }
 
+BOOL WINAPI DestroyWindow(HWND hwnd) {
+    if (live_window(hwnd) == nullptr) return FALSE;
+    destroy_window(hwnd);
+    return TRUE;
+}
+
 LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
     switch (message) {
         case WM_CLOSE:

@@ -1,13 +1,17 @@
 // The training loop's bookkeeping, the step error, and recognition.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sstream>
 
 #include "core/random.h"
+#include "layers/conv_layer.h"
 #include "layers/dense_layer.h"
 #include "test_files.h"
+#include "synthetic_images.h"
 #include "test_support.h"
 #include "training/network.h"
 #include "training/recognize.h"
@@ -253,3 +257,50 @@ TEST(Recognition, EmptyNetworkGivesMinusOneAndKeepsConfidences) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every learned weight of the program's network, as bits.
+std::vector<uint32_t> weight_bits(const Network& net) {
+    std::vector<float> weights;
+    for (const Tensor& f : static_cast<const ConvLayer*>(net[0])->filters) weights.insert(weights.end(), f.data, f.data + f.count());
+    const Tensor& dense = static_cast<const DenseLayer*>(net[3])->weights;
+    weights.insert(weights.end(), dense.data, dense.data + dense.count());
+    std::vector<uint32_t> bits(weights.size());
+    std::memcpy(bits.data(), weights.data(), bits.size() * sizeof(float));
+    return bits;
+}
+
+}  // namespace
+
+// A run cut into slices of any length, with a recognition between slices
+// (the explorer answers drawings while it trains), takes the steps of the
+// run in one go: the same progress lines and the same weight bits.
+TEST(Training, SlicedRunGivesTheBitsOfTheRunInOneGo) {
+    const std::vector<Sample> samples = synthetic_samples(300, 7);
+    const uint32_t start = rand_state();
+    Network whole;
+    build_network(whole, samples[0].image.shape());
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(train_on_samples(whole, samples, 2500), 2700);
+    const std::string whole_lines = ::testing::internal::GetCapturedStdout();
+
+    uint8_t drawing[image_bytes];
+    for (int32_t i = 0; i < image_bytes; i++) drawing[i] = uint8_t(i * 37);
+    for (int32_t slice : {1, 7, 1000, 5000}) {
+        set_rand_state(start);
+        Network sliced;
+        build_network(sliced, samples[0].image.shape());
+        TrainingRun run = plan_training(samples, 2500);
+        ::testing::internal::CaptureStdout();
+        while (!training_done(run)) {
+            const int32_t before = run.steps;
+            EXPECT_EQ(advance_training(run, sliced, slice), std::min(slice, 2700 - before));
+            recognize(sliced, drawing);
+        }
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), whole_lines) << "slices of " << slice;
+        EXPECT_EQ(run.steps, 2700);
+        EXPECT_EQ(run.progress.size(), 2u);
+        EXPECT_TRUE(weight_bits(sliced) == weight_bits(whole)) << "slices of " << slice;
+    }
+}

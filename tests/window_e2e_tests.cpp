@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/explorer_layout.h"
 #include "drawn_digits.h"
 #include "headless.h"
 #include "platform/win32.h"
@@ -239,7 +240,7 @@ protected:
             // -noreset: by default the server resets when its last client
             // leaves and drops connections that arrive meanwhile, so the
             // program could lose its connection to an xdotool that just left.
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
                    "-noreset", static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -271,7 +272,9 @@ protected:
             _exit(127);
         }
     }
-    void start_program() { start(program_, environment_or("TAVELIN_E2E_PROGRAM", TAVELIN_PROGRAM)); }
+    void start_program(const std::string& words = "") {
+        start(program_, environment_or("TAVELIN_E2E_PROGRAM", TAVELIN_PROGRAM) + words);
+    }
 
     std::string x(const std::string& command) { return output_of("DISPLAY=" + display_ + " " + command); }
     void xdotool(const std::string& args) {
@@ -605,6 +608,100 @@ TEST_F(RealWindow, ReadsDigitsDrawnWithTheMouse) {
     const int status = program_.wait_for_exit(10s);
     ASSERT_NE(status, -1) << "the program did not end after its window was closed";
     EXPECT_EQ(WEXITSTATUS(status), 0) << read_all(dir_ + "/stderr.txt");
+}
+
+// The explorer on the real digits: a close request during training ends it
+// at once with status 0; then, trained, it prints what the plain window
+// prints, reads three digits drawn with the mouse as each stroke ends (no
+// Enter), Space clears the answer, and Esc ends it with status 0.
+TEST_F(RealWindow, ExplorerTrainsInSlicesAnswersOnButtonUpAndQuitsWithEscape) {
+    std::string labels = user_data_home() + "/tavelin/data/train-labels.idx1-ubyte";
+    if (user_data_home().empty()) {
+        labels = dir_ + "/data/train-labels.idx1-ubyte";
+        for (const char* file : {"train-images.idx3-ubyte", "train-labels.idx1-ubyte"}) {
+            const std::string from = std::string(TAVELIN_DATA_DIR) + "/" + file, to = dir_ + "/data/" + file;
+            ASSERT_EQ(::access(from.c_str(), R_OK), 0) << from << ": scripts/get-data puts the real digits there";
+            ASSERT_EQ(::unlink(to.c_str()), 0);
+            ASSERT_EQ(::symlink(from.c_str(), to.c_str()), 0);
+        }
+    }
+    // Whole passes until 100000 steps, a progress line every 1000.
+    const int64_t samples = int64_t(read_all(labels).size()) - 8;
+    ASSERT_GT(samples, 0) << labels;
+    const int64_t steps = (100000 + samples - 1) / samples * samples;
+    const std::string last_line = "case " + std::to_string(steps / 1000 * 1000) + " err=";
+    auto trained = [&] { return read_all(dir_ + "/stdout.txt").find(last_line) != std::string::npos; };
+
+    // The plain window's output, for comparison.
+    start_program();
+    ASSERT_NO_FATAL_FAILURE(find_window());
+    ASSERT_TRUE(eventually(trained, 600s)) << read_all(dir_ + "/stderr.txt");
+    const std::string plain_output = read_all(dir_ + "/stdout.txt");
+    close_window();
+    ASSERT_NE(program_.wait_for_exit(10s), -1);
+
+    // Closed while it trains.
+    start_program(" --explore");
+    ASSERT_NO_FATAL_FAILURE(find_window());
+    close_window();
+    int status = program_.wait_for_exit(10s);
+    ASSERT_NE(status, -1) << "the explorer did not end when asked to close during training";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_all(dir_ + "/stderr.txt");
+    EXPECT_FALSE(trained()) << "training had ended before the close request was handled";
+
+    start_program(" --explore");
+    ASSERT_NO_FATAL_FAILURE(find_window());
+    ASSERT_TRUE(eventually(trained, 600s)) << read_all(dir_ + "/stderr.txt");
+    const ExplorerLayout layout = explorer_layout(client_w_, client_h_);
+    const RECT& canvas = layout.canvas;
+    const int side = int(canvas.right - canvas.left);
+
+    // The digit whose bar is marked, -1 when every bar is empty, -2 for
+    // anything else (a bar not yet painted).
+    auto marked_digit = [&](const Screenshot& shot) {
+        int digit = -1;
+        for (int d = 0; d < 10; d++) {
+            const RECT& t = layout.bar_track[d];
+            const Rgb c = shot.at(left_ + int(t.left), top_ + int(t.top + t.bottom) / 2);
+            const bool empty = c.r == 226 && c.g == 226 && c.b == 226, marked = c.r == 235 && c.g == 130 && c.b == 40;
+            if (marked && digit == -1) digit = d;
+            else if (!empty && !(c.r == 80 && c.g == 130 && c.b == 196)) return -2;
+        }
+        return digit;
+    };
+    const std::vector<test_util::DrawnDigit> all = test_util::drawn_digits();
+    for (size_t k : {size_t(63), size_t(30), size_t(17)}) {
+        const test_util::DrawnDigit& d = all[k];
+        xdotool("mousemove " + at_client(0, 0) + " click 3");
+        const std::string pace = foreign_program() ? " sleep 0.02" : "";
+        std::string moves;
+        for (const test_util::Polyline& stroke : d.strokes) {
+            auto points = test_util::mouse_positions(stroke, d.spacing, side, side);
+            auto at = [&](const test_util::ClientPoint& p) { return at_client(int(canvas.left) + p.x, int(canvas.top) + p.y); };
+            moves += " mousemove " + at(points.front()) + " mousedown 1";
+            for (size_t i = 1; i < points.size(); i++) moves += pace + " mousemove " + at(points[i]);
+            moves += pace + " mouseup 1";
+        }
+        xdotool(moves);
+        const Screenshot s = screenshot_when([&](const Screenshot& shot) { return marked_digit(shot) == d.digit; });
+        EXPECT_EQ(marked_digit(s), d.digit) << d.digit << " drawn " << d.way;
+    }
+
+    // Space: a white canvas and no answer.
+    xdotool("windowfocus --sync " + std::to_string(window_) + " key space");
+    auto cleared = [&](const Screenshot& shot) {
+        for (int y = 0; y < side; y += 7)
+            for (int x = 0; x < side; x += 7)
+                if (shot.at(left_ + int(canvas.left) + x, top_ + int(canvas.top) + y).b != 255) return false;
+        return marked_digit(shot) == -1;
+    };
+    EXPECT_TRUE(cleared(screenshot_when(cleared)));
+
+    xdotool("key Escape");
+    status = program_.wait_for_exit(10s);
+    ASSERT_NE(status, -1) << "Esc did not end the explorer";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_all(dir_ + "/stderr.txt");
+    EXPECT_EQ(read_all(dir_ + "/stdout.txt"), plain_output);
 }
 
 // Without a display the window cannot be opened; the program must say so

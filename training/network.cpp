@@ -40,37 +40,60 @@ float train_step(Network& network, const Tensor& image, const Tensor& target) {
     return sum * 100.0f;
 }
 
-int32_t train_on_samples(Network& network, const std::vector<Sample>& samples, int32_t min_steps) {
-    int32_t steps = 0;
-    float total_error = 0.0f;
-    if (samples.empty()) return 0;
+TrainingRun plan_training(const std::vector<Sample>& samples, int32_t min_steps) {
+    TrainingRun run;
+    run.samples = &samples;
+    const int64_t n = int64_t(samples.size());
+    if (n == 0) return run;
     // The bound is only looked at between passes: training always ends on
     // the last sample of a pass.
-    do {
-        for (const Sample& sample : samples) {
-            const float e = train_step(network, sample.image, sample.target);
-            steps = steps + 1;
-            total_error = total_error + e;
-            if (steps % 1000 == 0) {
-                const float average = total_error / float(steps);
-                std::printf("case %d err=%f\n", steps, double(average));
-                // A pipe (scripts/run | tee log) shows progress as it comes.
-                std::fflush(stdout);
-            }
-        }
-    } while (steps < min_steps);
-    return steps;
+    const int64_t passes = min_steps <= 0 ? 1 : (int64_t(min_steps) + n - 1) / n;
+    run.steps_planned = passes * n;
+    return run;
 }
 
-int train_network(Network& network, const TrainingConfig& config) {
-    std::vector<Sample> samples = load_samples(config.image_path.c_str(), config.label_path.c_str());
+int32_t advance_training(TrainingRun& run, Network& network, int64_t max_steps) {
+    int32_t taken = 0;
+    const std::vector<Sample>& samples = *run.samples;
+    while (run.steps < run.steps_planned && taken < max_steps) {
+        const Sample& sample = samples[size_t(run.steps) % samples.size()];
+        const float e = train_step(network, sample.image, sample.target);
+        run.steps = run.steps + 1;
+        run.total_error = run.total_error + e;
+        taken++;
+        if (run.steps % 1000 == 0) {
+            const float average = run.total_error / float(run.steps);
+            run.progress.push_back(average);
+            std::printf("case %d err=%f\n", run.steps, double(average));
+            // A pipe (scripts/run | tee log) shows progress as it comes.
+            std::fflush(stdout);
+        }
+    }
+    return taken;
+}
+
+bool training_done(const TrainingRun& run) { return run.steps >= run.steps_planned; }
+
+int32_t train_on_samples(Network& network, const std::vector<Sample>& samples, int32_t min_steps) {
+    TrainingRun run = plan_training(samples, min_steps);
+    advance_training(run, network, run.steps_planned);
+    return run.steps;
+}
+
+bool prepare_network(Network& network, std::vector<Sample>& samples, const TrainingConfig& config) {
+    samples = load_samples(config.image_path.c_str(), config.label_path.c_str());
     if (samples.empty()) {
         std::fprintf(stderr, "%s: no training samples; the network stays untrained\n",
                      config.image_path.c_str());
-        return 0;
+        return false;
     }
     build_network(network, samples[0].image.shape());
-    train_on_samples(network, samples, config.min_steps);
+    return true;
+}
+
+int train_network(Network& network, const TrainingConfig& config) {
+    std::vector<Sample> samples;
+    if (prepare_network(network, samples, config)) train_on_samples(network, samples, config.min_steps);
     return 0;
 }
 

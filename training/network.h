@@ -32,9 +32,34 @@ void build_network(Network& network, Shape input_shape);
 // target| over the elements whose target is above 0.5.
 float train_step(Network& network, const Tensor& image, const Tensor& target);
 
-// Trains on `samples` in file order, whole passes until at least min_steps,
-// printing "case %d err=%f" every 1000 steps. Returns the number of steps.
+// Training on a set of samples, cut into slices that can be run one after
+// the other: a window trains between its repaints this way. However it is
+// cut, the steps, their order, the progress lines and so every weight are
+// those of training in one go.
+struct TrainingRun {
+    const std::vector<Sample>* samples = nullptr;  // not owned; outlives the run
+    // Whole passes over the samples until at least min_steps (one pass at least).
+    int64_t steps_planned = 0;
+    int32_t steps = 0;
+    float total_error = 0.0f;
+    // The mean error of every progress line printed so far, in order.
+    std::vector<float> progress;
+};
+
+// A run over `samples` in file order, no step taken yet.
+TrainingRun plan_training(const std::vector<Sample>& samples, int32_t min_steps);
+// Takes up to `max_steps` more steps of the run, printing "case %d err=%f"
+// every 1000 steps. Returns the number taken.
+int32_t advance_training(TrainingRun& run, Network& network, int64_t max_steps);
+bool training_done(const TrainingRun& run);
+
+// The whole run in one go. Returns the number of steps.
 int32_t train_on_samples(Network& network, const std::vector<Sample>& samples, int32_t min_steps);
+
+// Loads the training set into `samples` and builds the network for it. With
+// no samples it says so on standard error, leaves the network empty and
+// returns false.
+bool prepare_network(Network& network, std::vector<Sample>& samples, const TrainingConfig& config);
 
 // Loads the training set, builds the network and trains it. With no
 // samples it says so on standard error and leaves the network empty.

@@ -70,23 +70,14 @@ void check_tab(const uint8_t* images, size_t image_length, uint32_t rand_seed) {
 }
 #endif
 
-// A file as the reader sees it: unpacked when it starts as gzip does, and
-// unreadable (ok false, no bytes) when that fails.
-struct AsRead {
-    const uint8_t* bytes;
-    size_t length;
-    bool ok = true;
-    std::unique_ptr<uint8_t[]> unpacked;
-};
-AsRead as_read(const uint8_t* bytes, size_t length) {
-    AsRead file{bytes, length};
-    if (!looks_gzipped(bytes, length)) return file;
-    size_t unpacked_length = 0;
-    file.unpacked = gunzip(bytes, length, size_t(INT32_MAX) - 1, &unpacked_length, nullptr);  // the reader's limit
-    file.ok = file.unpacked != nullptr;
-    file.bytes = file.unpacked.get();
-    file.length = file.ok ? unpacked_length : 0;
-    return file;
+// A file as the reader sees it: unpacked when it starts as gzip does, no
+// bytes at all when that fails (it is then unreadable).
+std::unique_ptr<uint8_t[]> as_read(const uint8_t*& bytes, size_t& length) {
+    if (!looks_gzipped(bytes, length)) return nullptr;
+    std::unique_ptr<uint8_t[]> unpacked = gunzip(bytes, length, size_t(INT32_MAX) - 1, &length, nullptr);
+    bytes = unpacked.get();
+    if (!unpacked) length = 0;
+    return unpacked;
 }
 
 }  // namespace
@@ -105,17 +96,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const InWorkDir in_work_dir(work_dir);
     write_bytes(default_image_path.c_str(), data + 6, image_length);
     write_bytes(default_label_path.c_str(), data + 6 + image_length, body - image_length);
-    const AsRead image_file = as_read(data + 6, image_length);
-    const AsRead label_file = as_read(data + 6 + image_length, body - image_length);
-    const uint8_t* images = image_file.bytes;
-    const uint8_t* labels = label_file.bytes;
-    const size_t label_length = label_file.length;
-    image_length = image_file.length;
+    const uint8_t* images = data + 6;
+    const uint8_t* labels = images + image_length;
+    size_t label_length = body - image_length;
+    const auto unpacked_images = as_read(images, image_length), unpacked_labels = as_read(labels, label_length);
 
     LabeledImages files;
     const bool readable = read_labeled_images(default_image_path.c_str(), default_label_path.c_str(), "test", files);
     // Only a file too short for its header is refused outright.
-    FUZZ_CHECK(readable == (image_file.ok && label_file.ok && image_length >= size_t(image_header_bytes) &&
+    FUZZ_CHECK(readable == (images && labels && image_length >= size_t(image_header_bytes) &&
                             label_length >= size_t(label_header_bytes)));
     if (readable) {
         const int64_t promised = read_be32(images + 4);

@@ -112,17 +112,5 @@ TEST(DataFolder, DataBelowTheWorkingDirectoryThenTheUsersThenTheInstalled) {
     test_util::remove_tree(root);
 }
 
-// A file under its four names: the first of them that is there is taken.
-TEST(DataFolder, EachFileUnderItsNameWithADashAndGzipped) {
-    const std::string folder = test_util::make_temp_dir();
-    EXPECT_EQ(data_file_path(folder, training_images_name), folder + "/train-images.idx3-ubyte");  // none there
-    for (const char* form : {"train-images-idx3-ubyte.gz", "train-images.idx3-ubyte.gz", "train-images-idx3-ubyte",
-                             "train-images.idx3-ubyte"}) {
-        put_training_file(folder, form);
-        EXPECT_EQ(data_file_path(folder, training_images_name), folder + "/" + form);
-    }
-    test_util::remove_tree(folder);
-}
-
 }  // namespace
 }  // namespace tavelin

@@ -182,7 +182,8 @@ void paint(Explorer& e, HDC dc) {
 // Mouse positions over the canvas, relative to it, or false.
 bool on_canvas(LPARAM lparam, uint16_t* x, uint16_t* y, uint32_t* side) {
     const ExplorerLayout l = explorer_layout(int32_t(client_width), int32_t(client_height));
-    const int32_t px = LOWORD(lparam), py = HIWORD(lparam);
+    // Signed: left of or above the window while the mouse is captured.
+    const int32_t px = GET_X_LPARAM(lparam), py = GET_Y_LPARAM(lparam);
     if (!contains(l.canvas, px, py)) return false;
     *x = uint16_t(px - l.canvas.left);
     *y = uint16_t(py - l.canvas.top);
@@ -253,6 +254,9 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
             }
             return 0;
         case WM_LBUTTONDOWN:
+            // Every move and the release reach the window while the button
+            // is held, even outside it: the stroke ends where it leaves.
+            SetCapture(hwnd);
             if (on_canvas(lparam, &x, &y, &side)) {
                 begin_stroke(e.stroke, x, y, side, side);
                 e.stroke_drew = true;
@@ -276,6 +280,7 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
             }
             return 0;
         case WM_LBUTTONUP:
+            ReleaseCapture();
             end_stroke(e.stroke);
             // The answer comes as soon as the stroke ends.
             if (e.stroke_drew) answer(e);

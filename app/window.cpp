@@ -6,6 +6,7 @@
 #include "app/canvas.h"
 #include "app/explorer.h"
 #include "app/stroke.h"
+#include "training/standard_streams.h"
 #include "training/normalise.h"
 #include "training/recognize.h"
 
@@ -28,9 +29,10 @@ constexpr UINT_PTR repaint_timer = 1;
 constexpr UINT repaint_period_ms = 16;
 constexpr int window_x = 200, window_y = 200, window_width = 200, window_height = 250;
 
-// The options: "--as-drawn" and "--explore". Anything else is refused with
-// a message, so that a mistyped option is not silently ignored.
-bool read_command_line(const char* command_line, bool* explore) {
+// The options: "--as-drawn" and "--explore", and "--help". Anything else
+// is refused with a message, so that a mistyped option is not silently
+// ignored. False when the program is to end at once, with *exit_status.
+bool read_command_line(const char* command_line, bool* explore, int* exit_status) {
     std::string_view rest = command_line ? command_line : "";
     while (!rest.empty()) {
         const size_t start = rest.find_first_not_of(" \t");
@@ -46,12 +48,24 @@ bool read_command_line(const char* command_line, bool* explore) {
             *explore = true;
             continue;
         }
-        const std::string text = "Unknown option: " + std::string(word) +
-                                 "\nUsage: tavelin [--as-drawn] [--explore]\n  --as-drawn  recognise the drawing exactly "
-                                 "as it lies on the canvas, without fitting it into the shape of the training "
-                                 "digits\n  --explore   open the explorer: watch the network learn, then see "
-                                 "its ten scores, the image it was given, its filters and their maps";
+        const char* const usage =
+            "Usage: tavelin [--as-drawn] [--explore]\n  --as-drawn  recognise the drawing exactly as it lies on the "
+            "canvas, without fitting it into the shape of the training digits\n  --explore   open the explorer: "
+            "watch the network learn, then see its ten scores, the image it was given, its filters and their maps";
+        if (word == "--help" || word == "-h") {
+#ifdef _WIN32
+            // A window program on Windows has no terminal to print to.
+            MessageBoxA(nullptr, usage, window_title, MB_ICONINFORMATION);
+#else
+            // Asked for from a terminal: printed there, no box to dismiss.
+            std::printf("%s\n", usage);
+#endif
+            *exit_status = std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+            return false;
+        }
+        const std::string text = "Unknown option: " + std::string(word) + "\n" + usage;
         MessageBoxA(nullptr, text.c_str(), window_title, MB_ICONERROR);
+        *exit_status = 2;
         return false;
     }
     return true;
@@ -81,8 +95,25 @@ void run_key_command(WPARAM key, Network& network) {
 // font.
 constexpr size_t status_line_characters = 28;
 
+// Characters, not bytes: the text is UTF-8 (paths with any letters).
+size_t characters(std::string_view s) {
+    size_t n = 0;
+    for (const char c : s) n += (uint8_t(c) & 0xC0) != 0x80;
+    return n;
+}
+
+// The bytes of the first `count` characters of `s`.
+size_t bytes_of_characters(std::string_view s, size_t count) {
+    size_t i = 0;
+    for (size_t seen = 0; i < s.size(); i++) {
+        if ((uint8_t(s[i]) & 0xC0) != 0x80 && seen++ == count) break;
+    }
+    return i;
+}
+
 // Breaks `text` at spaces into lines of at most `width` characters; a
-// longer word (a path) is broken after a folder separator where it has one.
+// longer word (a path) is broken after a folder separator where it has one,
+// never inside a character.
 std::string wrap_lines(std::string_view text, size_t width) {
     std::string lines, line;
     auto end_line = [&] {
@@ -93,14 +124,15 @@ std::string wrap_lines(std::string_view text, size_t width) {
         const size_t space = text.find(' ');
         std::string_view word = text.substr(0, space);
         text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
-        if (!line.empty() && line.size() + 1 + word.size() <= width) {
+        if (!line.empty() && characters(line) + 1 + characters(word) <= width) {
             line += " " + std::string(word);
             continue;
         }
         if (!line.empty()) end_line();
-        while (word.size() > width) {
-            const size_t separator = word.find_last_of("/\\", width - 1);
-            const size_t cut = separator == std::string_view::npos || separator == 0 ? width : separator + 1;
+        while (characters(word) > width) {
+            const size_t fits = bytes_of_characters(word, width);
+            const size_t separator = word.find_last_of("/\\", fits - 1);
+            const size_t cut = separator == std::string_view::npos || separator == 0 ? fits : separator + 1;
             line = word.substr(0, cut);
             end_line();
             word.remove_prefix(cut);
@@ -204,17 +236,26 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
             InvalidateRect(hwnd, &text_rect, FALSE);
             return 0;
         case WM_LBUTTONDOWN:
+            // Every move and the release reach the window while the button
+            // is held, even outside it: the stroke ends where it leaves.
+            SetCapture(hwnd);
             begin_stroke(stroke, LOWORD(lparam), HIWORD(lparam), client_width, client_height);
             return 0;
         case WM_LBUTTONUP:
+            ReleaseCapture();
             end_stroke(stroke);
             return 0;
-        case WM_MOUSEMOVE:
-            if (wparam & MK_LBUTTON)
-                continue_stroke(stroke, LOWORD(lparam), HIWORD(lparam), client_width, client_height);
+        case WM_MOUSEMOVE: {
+            const int x = GET_X_LPARAM(lparam), y = GET_Y_LPARAM(lparam);
+            // Outside the client area the stroke ends; coming back begins a
+            // new one, never joined to where it left.
+            const bool inside = x >= 0 && y >= 0 && uint32_t(x) < client_width && uint32_t(y) < client_height;
+            if ((wparam & MK_LBUTTON) && inside)
+                continue_stroke(stroke, uint16_t(x), uint16_t(y), client_width, client_height);
             else
                 end_stroke(stroke);
             return 0;
+        }
         default:
             return DefWindowProcA(hwnd, message, wparam, lparam);
     }
@@ -224,8 +265,15 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_command) {
     using namespace tavelin;
+    // Before anything opens a file or the display connection, which would
+    // otherwise take a closed descriptor's number and receive the progress
+    // lines and messages (and the window would hang writing into its own
+    // connection). The window program has nothing to refuse for: what it
+    // writes is a log, so a closed stream reads and writes nothing.
+    open_standard_streams();
     bool explore = false;
-    if (!read_command_line(command_line, &explore)) return 2;
+    int exit_status = 0;
+    if (!read_command_line(command_line, &explore, &exit_status)) return exit_status;
     find_training_data();
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;

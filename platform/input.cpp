@@ -68,6 +68,19 @@ void translate_window_event(HWND hwnd, const SDL_WindowEvent& e) {
         case SDL_WINDOWEVENT_CLOSE:
             hwnd->proc(hwnd, WM_CLOSE, 0, 0);
             break;
+        case SDL_WINDOWEVENT_LEAVE:
+            // The window system may stop reporting the mouse once it has
+            // left, even with the button held: the capturing window is
+            // told of a move outside, as Windows would report one.
+            if (layer().capture == hwnd) {
+                int gx = 0, gy = 0, wx = 0, wy = 0;
+                const uint32_t buttons = SDL_GetGlobalMouseState(&gx, &gy);
+                SDL_GetWindowPosition(hwnd->sdl, &wx, &wy);
+                int32_t x = gx - wx, y = gy - wy;
+                if (x >= 0 && y >= 0 && x < hwnd->client_width && y < hwnd->client_height) x = y = -1;
+                queue(hwnd, WM_MOUSEMOVE, mouse_key_state(buttons), client_position(x, y));
+            }
+            break;
         default:
             break;
     }
@@ -119,9 +132,10 @@ void translate_event(const SDL_Event& event) {
         case SDL_MOUSEMOTION:
             if (HWND w = window_of_sdl_id(event.motion.windowID)) {
                 const int32_t x = event.motion.x, y = event.motion.y;
-                // Only moves over the client area reach the window: it
-                // never captures the mouse.
-                if (x < 0 || y < 0 || x >= w->client_width || y >= w->client_height) break;
+                // Only moves over the client area reach the window, unless
+                // it has captured the mouse.
+                const bool inside = x >= 0 && y >= 0 && x < w->client_width && y < w->client_height;
+                if (!inside && layer().capture != w) break;
                 queue(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), client_position(x, y));
             }
             break;
@@ -158,3 +172,14 @@ void translate_event(const SDL_Event& event) {
 }
 
 }  // namespace tavelin::platform
+
+HWND WINAPI SetCapture(HWND hwnd) {
+    const HWND previous = layer().capture;
+    layer().capture = live_window(hwnd);
+    return previous;
+}
+
+BOOL WINAPI ReleaseCapture() {
+    layer().capture = nullptr;
+    return TRUE;
+}

@@ -113,6 +113,8 @@ struct LayerState {
     std::vector<HFONT> fonts;
     // Input turned into window messages, oldest first.
     std::deque<MSG> input;
+    // The window that gets the mouse wherever it is (SetCapture), or null.
+    HWND capture = nullptr;
     bool quit_posted = false;
     int quit_code = 0;
 };

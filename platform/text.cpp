@@ -2,6 +2,7 @@
 // on an opaque white background at the size of Windows' default font; a
 // font the program selected gives its own size and weight, SetTextColor
 // the colour, and SetBkMode(TRANSPARENT) leaves the background as it is.
+// Text is UTF-8, as paths and everything else are on this system.
 #include <SDL_ttf.h>
 #include <fontconfig/fontconfig.h>
 
@@ -111,8 +112,8 @@ void draw_line(TTF_Font* font, const std::string& line, int32_t x, int32_t y, co
     const SDL_Color color{uint8_t(dc.text_color), uint8_t(dc.text_color >> 8), uint8_t(dc.text_color >> 16), 255};
     const SDL_Color white{255, 255, 255, 255};
     const bool opaque = dc.background_mode == OPAQUE;
-    SDL_Surface* text = opaque ? TTF_RenderText_Shaded(font, line.c_str(), color, white)
-                               : TTF_RenderText_Blended(font, line.c_str(), color);
+    SDL_Surface* text = opaque ? TTF_RenderUTF8_Shaded(font, line.c_str(), color, white)
+                               : TTF_RenderUTF8_Blended(font, line.c_str(), color);
     if (text == nullptr) return;
     SDL_Surface* converted = SDL_ConvertSurfaceFormat(text, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(text);

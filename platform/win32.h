@@ -17,6 +17,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <windowsx.h>
 
 #else
 
@@ -118,6 +119,10 @@ struct WNDCLASSA {
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+// From windowsx.h: a mouse position is signed (left of or above the client
+// area while the mouse is captured).
+#define GET_X_LPARAM(l) ((int)(short)LOWORD(l))
+#define GET_Y_LPARAM(l) ((int)(short)HIWORD(l))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((UINT_PTR)((WORD)(i))))
 
 // Messages.
@@ -208,6 +213,7 @@ struct WNDCLASSA {
 #define FF_SWISS (2 << 4)
 #define MB_OK 0x00000000L
 #define MB_ICONERROR 0x00000010L
+#define MB_ICONINFORMATION 0x00000040L
 
 // USER32.
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc);
@@ -229,6 +235,8 @@ HDC WINAPI BeginPaint(HWND hwnd, PAINTSTRUCT* ps);
 BOOL WINAPI EndPaint(HWND hwnd, const PAINTSTRUCT* ps);
 int WINAPI DrawTextA(HDC dc, LPCSTR text, int length, RECT* rect, UINT format);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+HWND WINAPI SetCapture(HWND hwnd);
+BOOL WINAPI ReleaseCapture(void);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 

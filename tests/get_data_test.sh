@@ -207,6 +207,36 @@ status=$?
 check "an unreachable mirror fails with a message" \
   eval '[ $status -eq 1 ] && grep -q "could not download" "$tmp/gd.out" && [ ! -e "$tmp/e" ]'
 
+# --- targets that are not what they seem -------------------------------------
+# One row per shape of target: the setup (run with $t a fresh folder; it may
+# set tmpdir, the TMPDIR to use, and as, a command to run get-data as), the
+# arguments, the status, what the output must say, and what must hold after.
+# Every run has a time limit: a hang fails the row.
+folders_in_place() { for n in train-images.idx3-ubyte train-labels.idx1-ubyte t10k-images.idx3-ubyte t10k-labels.idx1-ubyte; do mkdir -p "$1/$n/inside"; done; }
+no_debris() { [ -z "$(find "$1" -name '.get-data.*' 2>/dev/null)" ]; }
+target_rows=(
+  'one folder in place of a file is refused|mkdir -p "$t/out/t10k-labels.idx1-ubyte/inside"|"$t/out"|1|not as files|[ -d "$t/out/t10k-labels.idx1-ubyte/inside" ]'
+  'four folders in place of the files are refused, not taken for the set|folders_in_place "$t/out"|"$t/out"|1|--force|[ -d "$t/out/train-images.idx3-ubyte/inside" ]'
+  'with --force the folders are replaced by the files|folders_in_place "$t/out"|--force "$t/out"|0|wrote|same_files "$tmp/a" "$t/out"'
+  'a dangling link in place of a file is refused|mkdir "$t/out" && ln -s nowhere "$t/out/train-labels.idx1-ubyte"|"$t/out"|1|not as files|[ -L "$t/out/train-labels.idx1-ubyte" ]'
+  'an unusable TMPDIR fails and leaves nothing behind|tmpdir=$tmp/no/such/folder|"$t/out"|1|TMPDIR|[ ! -e "$t/out" ]'
+  'every argument after -- is a path|:|-- -y|0|wrote|same_files "$tmp/a" "$t/-y"'
+)
+# Someone else's folder that this user may not empty.
+[ "$(id -u)" -ne 0 ] || target_rows+=('with --force a folder it cannot remove fails and writes nothing|mkdir -p "$t/out/train-images.idx3-ubyte/inside" && chown nobody "$t/out" && chmod 755 "$tmp" "$t" && chmod -R a+rX "$pkg" && tmpdir=/tmp && as="setpriv --reuid=nobody --regid=nogroup --clear-groups"|--force "$t/out"|1|cannot be removed|[ -d "$t/out/train-images.idx3-ubyte/inside" ] && [ ! -e "$t/out/t10k-images.idx3-ubyte" ]')
+for row in "${target_rows[@]}"; do
+  IFS='|' read -r what setup args want_status want_text then <<<"$row"
+  t=$tmp/target tmpdir=$tmp as=
+  rm -rf "$t"
+  mkdir -p "$t"
+  eval "$setup"
+  (cd "$t" && eval "TMPDIR=\"$tmpdir\" timeout -k 5 120 $as \"$get_data\" --package \"$pkg\" $args") >"$tmp/gd.out" 2>&1
+  status=$?
+  check "$what: status $want_status" [ "$status" -eq "$want_status" ]
+  check "$what: says '$want_text'" grep -q -- "$want_text" "$tmp/gd.out"
+  check "$what: afterwards" eval "$then && no_debris \"$t\""
+done
+
 "$get_data" --source sideways >/dev/null 2>&1
 status=$?
 check "an unknown source is a usage error" [ $status -eq 2 ]

@@ -287,6 +287,7 @@ TEST_F(Loader, WrongMagicNumbersAndLabelCountsAreNamedAndChangeNothing) {
          {images + ": magic number 2049 marks a label file, not an image file (2051)",
           labels + ": magic number 2051 marks an image file, not a label file (2049)"}},
         {2051, 2049, 9999, {labels + ": header gives a label count of 9999, but the file holds 3 labels"}},
+        {2051, 2049, 1, {labels + ": header gives a label count of 1, but the file holds 3 labels"}},
     };
     for (const Case& c : cases) {
         Bytes image_bytes = idx_images(3, 3, pattern_pixel);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "training/network.h"
 #include "training/normalise.h"
 #include "training/samples.h"
 
@@ -54,6 +55,20 @@ TEST(Normalise, FitsTheInkIntoTwentyPixelsAndCentresItsMass) {
              return uint8_t(r >= 5 && r <= 24 ? (c == 13 || c == 14 ? 100 : c == 15 || c == 16 ? 50 : 0) : 0);
          })},
         {"no ink is no digit", Image(image_bytes, 0), Image(image_bytes, 0), false},
+        // 200 * 20/28 = 142.86: rounded, not truncated.
+        {"the area average is rounded", block(27, 27, 0, 27, 200), block(14, 14, 5, 24, 143)},
+        // Mass centre (19 * 20 * 255) / (20 * 256) = 18.93: the shift is
+        // round(14 - 18.93) = -5 (C division would give -4); column 0 falls off.
+        {"a shift to the left is rounded as one to the right",
+         picture([](int32_t r, int32_t c) { return uint8_t(r < 20 ? (c == 0 ? 1 : c == 19 ? 255 : 0) : 0); }),
+         block(5, 24, 14, 14, 255)},
+        {"ink in column 0 only is ink", block(0, 19, 0, 0, 255), block(5, 24, 14, 14, 255)},
+        // Four pixels of 1 spanning 28 x 28: each shares less than half an
+        // output pixel's area, so everything averages to 0: no mass to
+        // centre (a division by zero if it were centred).
+        {"faint ink that averages to nothing is no digit", picture([](int32_t r, int32_t c) {
+             return uint8_t((r == 0 && c == 1) || (r == 1 && c == 0) || (r == 26 && c == 27) || (r == 27 && c == 26));
+         }), Image(image_bytes, 0), false},
     };
     for (const Case& c : cases) {
         Image out(image_bytes, 7);
@@ -64,6 +79,18 @@ TEST(Normalise, FitsTheInkIntoTwentyPixelsAndCentresItsMass) {
                               << int(out[size_t(i)]) << ", not " << int(c.want[size_t(i)]);
                 break;
             }
+    }
+}
+
+// A blank canvas is no digit whichever way it is read: an untrained network
+// would otherwise give every blank the same digit at about 50 %.
+TEST(RecognizeDrawing, ABlankCanvasIsNoDigitAsDrawnOrFitted) {
+    Network network;
+    build_network(network, Shape{image_side, image_side, 1});
+    const Image blank(image_bytes, 0), stroke = block(5, 20, 12, 14, 255);
+    for (bool as_drawn : {true, false}) {
+        EXPECT_EQ(recognize_drawing(network, blank.data(), as_drawn), -1) << "as drawn: " << as_drawn;
+        EXPECT_GE(recognize_drawing(network, stroke.data(), as_drawn), 0) << "as drawn: " << as_drawn;
     }
 }
 

@@ -261,14 +261,24 @@ TEST_F(Layer, MouseMessagesCarryTheButtonsAndClientCoordinates) {
     }
 }
 
-TEST_F(Layer, MovesOutsideTheClientAreaAreNotReported) {
+// Moves outside the client area reach only the window that captured the
+// mouse, with their positions signed as Windows gives them.
+TEST_F(Layer, MovesOutsideTheClientAreaAreReportedOnlyWhenCaptured) {
     using namespace tavelin::headless;
-    move_mouse(hwnd_, 200, 10, left_button);
-    move_mouse(hwnd_, 10, 250, left_button);
-    move_mouse(hwnd_, -1, 10, left_button);
-    ASSERT_TRUE(press_key(hwnd_, "Space"));
-    EXPECT_EQ(next().message, UINT(WM_KEYDOWN));
-    EXPECT_EQ(count_of(WM_MOUSEMOVE), 0);
+    for (bool captured : {true, false}) {  // released after the first round
+        received.clear();
+        if (captured) SetCapture(hwnd_);
+        for (auto [x, y] : {std::pair{200, 10}, {10, 250}, {-1, -7}}) move_mouse(hwnd_, x, y, left_button);
+        ASSERT_TRUE(press_key(hwnd_, "Space"));
+        while (next().message != WM_KEYDOWN) {
+        }
+        ReleaseCapture();
+        std::vector<std::pair<int, int>> moves;
+        for (const Received& r : received)
+            if (r.message == WM_MOUSEMOVE) moves.push_back({GET_X_LPARAM(r.lparam), GET_Y_LPARAM(r.lparam)});
+        EXPECT_EQ(moves.size(), captured ? 3u : 0u);
+        EXPECT_TRUE(!captured || (!moves.empty() && moves.back() == std::make_pair(-1, -7)));
+    }
 }
 
 TEST_F(Layer, ClosingDestroysTheWindowAndTheQuitEndsTheLoop) {
@@ -304,14 +314,20 @@ TEST_F(Layer, ResizingSendsTheNewSizeClampedAndRepaintsOnWhite) {
     SetTimer(hwnd_, 1, 16, nullptr);
     struct Case {
         int asked_width, asked_height, width, height;
+        bool reported;  // by the window system unasked (no window manager keeps to the largest size)
     };
-    for (const Case c : {Case{240, 180, 240, 180}, Case{40000, 32767, 8192, 8192}, Case{9000, 120, 8192, 120}}) {
+    for (const Case c : {Case{240, 180, 240, 180, false}, Case{40000, 32767, 8192, 8192, false},
+                         Case{9000, 120, 8192, 120, false}, Case{20000, 300, 8192, 300, true}}) {
         received.clear();
-        tavelin::headless::resize_window(hwnd_, c.asked_width, c.asked_height);
+        (c.reported ? tavelin::headless::report_window_size
+                    : tavelin::headless::resize_window)(hwnd_, c.asked_width, c.asked_height);
         next();  // the resize is sent while fetching; then the erased repaint
         ASSERT_EQ(count_of(WM_SIZE), 1) << c.asked_width;
         EXPECT_EQ(LOWORD(received.front().lparam), c.width);
         EXPECT_EQ(HIWORD(received.front().lparam), c.height);
+        int32_t system_width = 0, system_height = 0;  // what the window system was asked back to
+        tavelin::headless::window_system_size(hwnd_, &system_width, &system_height);
+        EXPECT_TRUE(system_width == c.width && system_height == c.height) << c.asked_width << ": not asked back";
         const auto p = client_pixels(hwnd_);
         ASSERT_EQ(p.width, c.width);
         ASSERT_EQ(p.height, c.height);
@@ -475,6 +491,32 @@ TEST_F(Layer, TextIsBlackOnAnOpaqueWhiteBackgroundAtTheTopLeft) {
     EXPECT_GT(rightmost_ink, 100);  // the whole line is drawn, not one glyph
     EXPECT_EQ(pixel_of(p, 5, height + 5), (Bgrx{0, 0, 255}));  // below the line: untouched
     EXPECT_EQ(pixel_of(p, 199, 249), (Bgrx{0, 0, 255}));
+}
+
+// Text is UTF-8: "Ü" (two bytes) is one letter as wide as "U", not two
+// Latin-1 ones ("Ã" and a control character).
+TEST_F(Layer, TextIsUtf8) {
+    static const char* text = nullptr;
+    on_paint = [](HWND hwnd) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        paint_all(dc, 255, 255, 255);
+        RECT rect{0, 0, 200, 250};
+        DrawTextA(dc, text, -1, &rect, 0);
+        EndPaint(hwnd, &ps);
+    };
+    int right[2] = {};
+    for (int k : {0, 1}) {
+        text = k ? "\xC3\x9C\xC3\x9C\xC3\x9C\xC3\x9C" : "UUUU";
+        InvalidateRect(hwnd_, nullptr, FALSE);
+        UpdateWindow(hwnd_);
+        const auto p = client_pixels(hwnd_);
+        for (int y = 0; y < 20; y++)
+            for (int x = 0; x < 200; x++)
+                if (pixel_of(p, x, y).b < 128) right[k] = std::max(right[k], x);
+    }
+    ASSERT_GT(right[0], 10);
+    EXPECT_NEAR(right[1], right[0], 2);
 }
 
 TEST_F(Layer, TextIsClippedToItsRectangle) {

@@ -271,6 +271,76 @@ TEST_F(TrainTool, PredictionsNeverOverwriteInputsOrSpecialFilesOrAnEarlierResult
     EXPECT_EQ(entries, 0);
 }
 
+// Every --predictions path is judged before the training, which takes
+// minutes on the full set: what cannot be written as asked fails at once;
+// through a symbolic link it is written as a shell's > would; a closed
+// descriptor is not taken by it; the report is never lost; a signal leaves
+// an earlier file as it was; nothing is ever left beside it.
+TEST_F(TrainTool, PredictionsPathsAreDecidedBeforeTraining) {
+    open_directory_to_all(dir);
+    const std::string set = dir + "/set", only = dir + "/only";
+    mkdir(set.c_str(), 0755);
+    mkdir(only.c_str(), 0755);
+    write_training_set(set, 20);
+    write_training_set(set, 10, "t10k");
+    write_training_set(only, 20);
+    const std::string tool = std::string(TAVELIN_TRAIN) + " --data " + set + " --min-steps 20";
+    // A run stopped by a signal while it trains (timeout sends it).
+    const std::string endless = "echo keep >keep.csv && timeout -s ";
+    const std::string endless_tool =
+        " 1 " + std::string(TAVELIN_TRAIN) + " --data " + set + " --min-steps 2000000000 --predictions keep.csv";
+    struct Case {
+        std::string what, shell;  // run in dir; standard error goes to err.txt
+        int status;               // -1: not checked (a pipeline's, a signal's)
+        std::string message;      // on standard error
+        std::string csv;          // the file that must hold 11 rows after, or ""
+    };
+    std::vector<Case> cases = {
+        {"/dev/stdout", tool + " --predictions /dev/stdout >out.txt", 2, "it is the standard output", ""},
+        {"the file standard output goes to", tool + " --predictions out.txt >out.txt", 2, "standard output", ""},
+        {"/dev/stdout on a pipe", tool + " --predictions /dev/stdout | cat >out.txt", -1, "it is a named pipe", ""},
+        {"standard error closed", tool + " --predictions p.csv >out.txt 2>&-", 0, "", "p.csv"},
+        {"standard input closed", tool + " --predictions p.csv >out.txt <&-", 0, "training on", "p.csv"},
+        {"a dangling link", "ln -s made.csv link.csv && " + tool + " --predictions link.csv >out.txt", 0, "",
+         "made.csv"},
+        {"a link to a file", "echo old >to.csv && ln -s to.csv link.csv && " + tool + " --predictions link.csv >out.txt",
+         0, "", "to.csv"},
+        {"a loop of links", "ln -s loop1 loop2 && ln -s loop2 loop1 && " + tool + " --predictions loop1", 2,
+         "loop1: cannot write predictions there", ""},
+        {"no test set", "echo keep >keep.csv && " + std::string(TAVELIN_TRAIN) + " --data " + only +
+         " --predictions keep.csv", 1, "no test set in " + only, ""},
+        {"a mistyped --test", tool + " --test " + set + "/nowher --predictions p.csv", 1, "nowher/t10k-images", ""},
+        {"SIGINT", endless + "INT" + endless_tool, -1, "", ""},
+        {"SIGTERM", endless + "TERM" + endless_tool, -1, "", ""},
+        {"SIGHUP", endless + "HUP" + endless_tool, -1, "", ""},
+        {"SIGPIPE", endless + "KILL 60" + endless_tool + " | head -c 1", -1, "", ""},
+    };
+    // Another user's file in a sticky folder can be written but not renamed over.
+    if (!unprivileged_command_prefix().empty())
+        cases.push_back({"a sticky folder", "mkdir -m 1777 sticky && echo keep >sticky/keep.csv && chmod 666 "
+                         "sticky/keep.csv && " + unprivileged_command_prefix() + tool + " --predictions sticky/keep.csv",
+                         1, "it belongs to another user in the sticky folder", ""});
+    for (const Case& c : cases) {
+        const int raw = std::system(("cd " + dir + " && timeout -k 5 120 sh -c '" + c.shell + "' 2>err.txt").c_str());
+        const std::string err = slurp(dir + "/err.txt"), out = slurp(dir + "/out.txt");
+        EXPECT_TRUE(c.status < 0 || (WIFEXITED(raw) && WEXITSTATUS(raw) == c.status)) << c.what << ": " << raw;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.what << ": " << err;
+        // Refused before training; else the report is out and the file whole.
+        EXPECT_TRUE(c.status <= 0 || err.find("training on") == std::string::npos) << c.what << ": trained";
+        EXPECT_EQ(out.find("accuracy:") != std::string::npos, !c.csv.empty()) << c.what << ": " << out;
+        EXPECT_TRUE(c.csv.empty() || slurp(dir + "/" + c.csv).rfind("index,label,predicted,confidence\n", 0) == 0)
+            << c.what;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(name.find(".partial-"), std::string::npos) << c.what;
+            EXPECT_TRUE(name != "keep.csv" || slurp(entry.path().string()) == "keep\n") << c.what;
+        }
+        remove_tree(dir + "/sticky");
+        for (const char* f : {"out.txt", "p.csv", "made.csv", "link.csv", "to.csv", "loop1", "loop2", "keep.csv"})
+            std::remove((dir + "/" + f).c_str());
+    }
+}
+
 // The rows of docs/bad-inputs.md for tavelin-train, one group per kind of
 // damage. Every case must end in a clear message that names the file, and
 // the status the usage text promises (1 for unusable data).

@@ -610,6 +610,35 @@ TEST_F(RealWindow, ReadsDigitsDrawnWithTheMouse) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << read_all(dir_ + "/stderr.txt");
 }
 
+// A closed standard descriptor must not be taken by the display
+// connection: the progress lines and messages would go into it, and the
+// window would hang on "Loading Training data" and ignore its close. Each
+// closed one reads and writes nothing; the window trains and closes.
+TEST_F(RealWindow, ClosedStandardStreamsNeitherHangNorTakeTheDisplayConnection) {
+    if (foreign_program()) GTEST_SKIP() << "the descriptors of the Linux program";
+    ASSERT_EQ(::mkdir((dir_ + "/empty").c_str(), 0755), 0);
+    const std::string program = TAVELIN_PROGRAM;
+    const std::string no_data = "cd empty && XDG_DATA_HOME=" + dir_ + "/empty exec " + program;
+    const std::pair<const char*, std::string> cases[] = {
+        {"standard output closed", program + " >&-"},
+        {"standard error closed", program + " 2>&-"},
+        {"standard input closed", program + " <&-"},
+        {"standard error closed, no training data (a message to write)", "sh -c '" + no_data + " 2>&-'"},
+        {"standard output closed, no training data", "sh -c '" + no_data + " >&-'"},
+    };
+    for (const auto& [what, command] : cases) {
+        Child program_run;
+        start(program_run, command);
+        Placed p;
+        ASSERT_NO_FATAL_FAILURE(find_window("Tavelin", program_run, &p)) << what;
+        // Handled once training is over; a window that hangs never ends.
+        close_window(p.window);
+        const int status = program_run.wait_for_exit(120s);
+        EXPECT_NE(status, -1) << what << ": the window did not close";
+        EXPECT_TRUE(status == -1 || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << what;
+    }
+}
+
 // The explorer on the real digits: a close request during training ends it
 // at once with status 0; then, trained, it prints what the plain window
 // prints, reads three digits drawn with the mouse as each stroke ends (no

@@ -8,6 +8,8 @@
 // of its own).
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,7 +105,8 @@ protected:
     LRESULT send(UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
         return window_proc(hwnd_, message, wparam, lparam);
     }
-    static LPARAM position(int x, int y) { return LPARAM((uint32_t(y) << 16) | uint32_t(x)); }
+    // As mouse messages carry it: 16 bits each, signed.
+    static LPARAM position(int x, int y) { return LPARAM((uint32_t(uint16_t(y)) << 16) | uint32_t(uint16_t(x))); }
     // The repaint a timer tick asks for, done now.
     platform::PixelBuffer repaint() {
         UpdateWindow(hwnd_);
@@ -183,13 +186,42 @@ TEST_F(Window, TheStatusLineFollowsTheState) {
               "train-images.idx3-ubyte,\ntrain-labels.idx1-ubyte,\nt10k-images.idx3-ubyte and\n"
               "t10k-labels.idx1-ubyte, or\nas downloaded.\ntavelin-get-data fetches the\nfull set into\n"
               "/home/someone/.local/share/\ntavelin/data; in the source\ntree, scripts/get-data fills\ndata/.");
+    // UTF-8 paths: lines are counted in characters and never cut inside one
+    // ("Ü" is two bytes).
+    training_data_folders.looked_in = {"/home/jörg/Übungsdaten/data", "/" + std::string(30 * 2, 'x')};
+    for (size_t k = 0; k < 30; k++) training_data_folders.looked_in[1].replace(1 + 2 * k, 2, "Ü");
+    const std::string text = format_status_text();
+    EXPECT_EQ(text.substr(0, text.find("nor in")), "No training data in\n/home/jörg/Übungsdaten/data\n") << text;
+    std::string ue27;
+    for (int k = 0; k < 27; k++) ue27 += "Ü";
+    EXPECT_NE(text.find("nor in\n/" + ue27 + "\nÜÜÜ."), std::string::npos) << text;
 }
 
-TEST_F(Window, EveryHandledMessageReturnsZeroAndOthersGoToTheDefault) {
+// Each handled message returns 0 and does its work: a handler that passed
+// it on to DefWindowProcA would still return 0, so what it changed is
+// checked too.
+TEST_F(Window, EveryHandledMessageReturnsZeroAndChangesWhatItHandles) {
     network_ready = true;
-    EXPECT_EQ(send(WM_KEYDOWN, 'A'), 0);
-    EXPECT_EQ(send(WM_MOUSEMOVE, 0, position(5, 5)), 0);
-    EXPECT_EQ(send(WM_SIZE, 0, position(200, 250)), 0);
+    struct Case {
+        const char* what;
+        UINT message;
+        WPARAM wparam;
+        LPARAM lparam;
+        std::function<bool()> done;
+    };
+    const Case cases[] = {
+        {"a move with the button inks", WM_MOUSEMOVE, MK_LBUTTON, position(100, 125),
+         [&] { return canvas[14 + 28 * 14].blue == 9; }},
+        {"Space clears", WM_KEYDOWN, VK_SPACE, 0, [&] { return canvas[14 + 28 * 14].blue == 255; }},
+        {"Enter recognises (no network: no digit)", WM_KEYDOWN, VK_RETURN, 0, [&] { return recognized_digit == -1; }},
+        {"a size is taken", WM_SIZE, SIZE_RESTORED, position(300, 400),
+         [&] { return client_width == 300 && client_height == 400 && text_rect.right == 300; }},
+    };
+    recognized_digit = 5;
+    for (const Case& c : cases) {
+        EXPECT_EQ(send(c.message, c.wparam, c.lparam), 0) << c.what;
+        EXPECT_TRUE(c.done()) << c.what;
+    }
     EXPECT_EQ(send(WM_TIMER, 1), 0);
     EXPECT_EQ(send(WM_KEYUP, VK_TAB), 0);  // not handled: DefWindowProcA's answer
 }
@@ -257,6 +289,19 @@ TEST_F(Window, StrokesJoinTheReportedPositionsFromButtonDownToButtonUp) {
          {down, {WM_MOUSEMOVE, 0, 100, 100}, {WM_MOUSEMOVE, MK_LBUTTON, 180, 200}},
          {{2, 5}, {25, 22}},
          {{14, 14}, {14, 11}}},
+        // With the mouse captured, moves outside arrive with positions
+        // left of or above the client area (negative) or beyond it.
+        {"leaving over the top ends the stroke; coming back is not joined to it",
+         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 125}, {WM_MOUSEMOVE, MK_LBUTTON, 60, 125},
+          {WM_MOUSEMOVE, MK_LBUTTON, 60, -10}, {WM_MOUSEMOVE, MK_LBUTTON, 150, 40},
+          {WM_MOUSEMOVE, MK_LBUTTON, 180, 40}},
+         {{2, 14}, {8, 14}, {21, 4}, {25, 4}},
+         {{14, 9}, {8, 20}, {8, 2}}},
+        {"leaving to the right ends the stroke",
+         {{WM_LBUTTONDOWN, MK_LBUTTON, 20, 125}, {WM_MOUSEMOVE, MK_LBUTTON, 250, 125},
+          {WM_MOUSEMOVE, MK_LBUTTON, 100, 200}},
+         {{2, 14}, {14, 22}},
+         {{20, 14}, {8, 18}}},
     };
     for (const Case& c : cases) {
         send(WM_KEYDOWN, VK_SPACE);
@@ -281,6 +326,13 @@ TEST(WindowCommandLine, AsDrawnIsTheOneOptionAndOthersAreRefused) {
     EXPECT_EQ(WinMain(nullptr, nullptr, both, SW_SHOWDEFAULT), 2);
     EXPECT_TRUE(recognize_as_drawn);
     recognize_as_drawn = false;
+    // Asked for: printed on standard output, no box to dismiss, status 0.
+    char help[] = "--help";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(WinMain(nullptr, nullptr, help, SW_SHOWDEFAULT), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Usage: tavelin [--as-drawn]"), std::string::npos);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(Window, SizeMessagesSetTheClientSizeAndTheTextRectangle) {

@@ -25,6 +25,8 @@
 #include "training/network.h"
 #include "training/normalise.h"
 #include "training/recognize.h"
+#include "training/standard_streams.h"
+#include "training/whole_file.h"
 
 using namespace tavelin;
 
@@ -121,88 +123,6 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// The predictions file is written under a new name beside it and renamed
-// over it only when the whole run has succeeded, so a failed run leaves
-// an earlier file as it was; whatever is left unfinished is removed.
-class PredictionsFile {
-public:
-    ~PredictionsFile() {
-        if (file_) std::fclose(file_);
-        if (!partial_.empty()) std::remove(partial_.c_str());
-    }
-    FILE* get() const { return file_; }
-
-    // Refuses (status 2) a name that is one of the inputs, however named,
-    // or that names something other than a plain file; else creates the
-    // new file (status 1 when it cannot). Returns 0 when it is open.
-    int open(const std::string& path, const std::vector<std::string>& inputs) {
-        namespace fs = std::filesystem;
-        std::error_code error;
-        target_ = path;
-        if (fs::is_symlink(path, error)) target_ = fs::canonical(path, error).string();
-        const fs::file_status status = fs::status(target_, error);
-        if (!error && status.type() != fs::file_type::regular) {
-            const char* kind = special_file_kind(status.type());
-            std::fprintf(stderr, "tavelin-train: %s: cannot write predictions there: it is %s\n", path.c_str(),
-                         kind ? kind : "a special file");
-            return 2;
-        }
-        for (const std::string& input : inputs)
-            if (fs::equivalent(target_, input, error)) {
-                std::fprintf(stderr,
-                             "tavelin-train: --predictions %s is the input file %s: it would be overwritten\n",
-                             path.c_str(), input.c_str());
-                return 2;
-            }
-        for (int attempt = 0; attempt < 100 && !file_; attempt++) {
-            partial_ = target_ + ".partial-" + std::to_string(getpid()) + (attempt ? "-" + std::to_string(attempt) : "");
-#ifdef _WIN32
-            const int fd = _open(partial_.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-            const int fd = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-            if (fd >= 0) file_ = fdopen(fd, "wb");
-            if (fd < 0 && errno == EEXIST) continue;
-            if (!file_) {
-                std::fprintf(stderr, "tavelin-train: %s: cannot write predictions: %s\n", path.c_str(),
-                             std::strerror(errno));
-                if (fd >= 0) close(fd);
-                partial_.clear();
-                return 1;
-            }
-        }
-        if (!file_) {
-            std::fprintf(stderr, "tavelin-train: %s: cannot write predictions: no free name beside it\n",
-                         path.c_str());
-            partial_.clear();
-            return 1;
-        }
-        // A file that is replaced keeps its permissions.
-        if (!error && status.type() == fs::file_type::regular) fs::permissions(partial_, status.permissions(), error);
-        return 0;
-    }
-
-    // Puts the finished file in place; false (with a message) when it
-    // could not be written whole or renamed.
-    bool commit() {
-        const bool written = std::fclose(file_) == 0;
-        file_ = nullptr;
-        std::error_code error;
-        if (written) std::filesystem::rename(partial_, target_, error);
-        if (!written || error) {
-            std::fprintf(stderr, "tavelin-train: %s: writing predictions failed%s%s\n", target_.c_str(),
-                         error ? ": " : "", error ? error.message().c_str() : "");
-            return false;
-        }
-        partial_.clear();
-        return true;
-    }
-
-private:
-    FILE* file_ = nullptr;
-    std::string target_, partial_;
-};
-
 struct Evaluation {
     int32_t confusion[digit_count][digit_count] = {};
     int32_t correct = 0;
@@ -243,11 +163,43 @@ int run(int argc, char** argv) {
     const std::string train_labels = data_file_path(o.data_dir, training_labels_name);
     const std::string test_images = data_file_path(o.test_dir, test_images_name);
     const std::string test_labels = data_file_path(o.test_dir, test_labels_name);
-    PredictionsFile predictions_file;
-    if (!o.predictions.empty())
-        if (int status = predictions_file.open(o.predictions, {train_images, train_labels, test_images, test_labels}))
+    // Everything that can be wrong with the arguments is found before the
+    // training, which takes minutes on the full set.
+    WholeFile predictions;
+    if (!o.predictions.empty()) {
+        std::string why;
+        if (int status = prepare_whole_file(o.predictions, predictions, why)) {
+            std::fprintf(stderr, "tavelin-train: %s: cannot write predictions there: %s\n", o.predictions.c_str(),
+                         why.c_str());
             return status;
-    FILE* const predictions = predictions_file.get();
+        }
+        for (const std::string& input : {train_images, train_labels, test_images, test_labels}) {
+            std::error_code error;
+            if (std::filesystem::equivalent(predictions.target, input, error)) {
+                std::fprintf(stderr,
+                             "tavelin-train: --predictions %s is the input file %s: it would be overwritten\n",
+                             o.predictions.c_str(), input.c_str());
+                return 2;
+            }
+        }
+    }
+    // No test set at all is a run without evaluation, unless one was asked
+    // for by --test or --predictions: then it is unusable data, found now.
+    const bool no_test_set = !exists(test_images) && !exists(test_labels);
+    if (no_test_set && !o.test_dir_given && !o.predictions.empty()) {
+        std::fprintf(stderr, "tavelin-train: --predictions %s: no test set in %s to predict\n",
+                     o.predictions.c_str(), o.test_dir.c_str());
+        return 1;
+    }
+    const bool evaluate = o.test_dir_given || !no_test_set;
+    LabeledImages test;
+    if (evaluate) {
+        const bool readable = read_labeled_images(test_images.c_str(), test_labels.c_str(), "test", test);
+        // An accuracy over no images would read as a result; it is unusable data.
+        if (readable && test.count == 0)
+            std::fprintf(stderr, "tavelin-train: no test images with labels in %s\n", o.test_dir.c_str());
+        if (!readable || test.count == 0) return 1;
+    }
 
     std::vector<Sample> samples = load_samples(train_images.c_str(), train_labels.c_str());
     if (samples.empty()) {
@@ -265,19 +217,12 @@ int run(int argc, char** argv) {
     std::printf("training: %d steps in %.3f s, %.0f steps per second\n", steps, seconds,
                 seconds > 0 ? steps / seconds : 0.0);
 
-    if (!o.test_dir_given && !exists(test_images) && !exists(test_labels)) {
+    if (!evaluate) {
         std::printf("no test set in %s: skipping the evaluation\n", o.test_dir.c_str());
         return 0;
     }
-    LabeledImages test;
-    const bool readable = read_labeled_images(test_images.c_str(), test_labels.c_str(), "test", test);
-    // An accuracy over no images would read as a result; it is unusable data.
-    if (readable && test.count == 0)
-        std::fprintf(stderr, "tavelin-train: no test images with labels in %s\n", o.test_dir.c_str());
-    if (!readable || test.count == 0) return 1;
-
     Evaluation ev;
-    if (predictions) std::fprintf(predictions, "index,label,predicted,confidence\n");
+    std::string rows = "index,label,predicted,confidence\n";
     for (int32_t k = 0; k < test.count; k++) {
         const int32_t label = test.label(k);
         const int32_t digit =
@@ -286,26 +231,33 @@ int run(int argc, char** argv) {
         if (label >= digit_count) ev.bad_labels++;
         else if (digit >= 0) ev.confusion[label][digit]++;
         if (digit == label) ev.correct++;
-        if (predictions)
-            std::fprintf(predictions, "%d,%d,%d,%.6f\n", k, label, digit,
-                         digit < 0 ? 0.0 : double(confidences[digit]));
+        char row[64];
+        std::snprintf(row, sizeof row, "%d,%d,%d,%.6f\n", k, label, digit,
+                      digit < 0 ? 0.0 : double(confidences[digit]));
+        rows += row;
     }
     std::printf("test: %d images from %s\n", test.count, test_images.c_str());
     print_evaluation(ev, test.count);
     // Results lost on the way to standard output fail the run (main says
     // so), and then the predictions are not put in place either.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) return 1;
-    if (predictions && !predictions_file.commit()) return 1;
-    return 0;
+    if (o.predictions.empty()) return 0;
+    const std::string why = write_whole_file(predictions, rows);
+    if (why.empty()) return 0;
+    std::fprintf(stderr, "tavelin-train: %s: writing predictions failed: %s\n", predictions.target.c_str(), why.c_str());
+    return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // With standard output closed, the next file opened would take its
-    // place and receive the results: refuse before anything is opened.
+    // A closed descriptor would be taken by the next file opened (the
+    // predictions would get the messages): closed input and error streams
+    // read and write nothing, and a closed output, where the results go,
+    // is refused before anything is opened.
+    const ClosedStreams closed = open_standard_streams();
     struct stat st;
-    if (fstat(fileno(stdout), &st) != 0) {
+    if (closed.output || fstat(fileno(stdout), &st) != 0) {
         std::fprintf(stderr, "tavelin-train: standard output is closed: nowhere to write the results\n");
         return 1;
     }

@@ -76,6 +76,15 @@ void resize_window(HWND hwnd, int32_t width, int32_t height) {
     if (live_window(hwnd) != nullptr) SDL_SetWindowSize(hwnd->sdl, width, height);
 }
 
+void report_window_size(HWND hwnd, int32_t width, int32_t height) {
+    if (live_window(hwnd) != nullptr) push_window_event(hwnd, SDL_WINDOWEVENT_SIZE_CHANGED, width, height);
+}
+
+void window_system_size(HWND hwnd, int32_t* width, int32_t* height) {
+    *width = *height = 0;
+    if (live_window(hwnd) != nullptr) SDL_GetWindowSize(hwnd->sdl, width, height);
+}
+
 void minimize_window(HWND hwnd) {
     if (live_window(hwnd) != nullptr) push_window_event(hwnd, SDL_WINDOWEVENT_MINIMIZED);
 }

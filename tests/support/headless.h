@@ -34,6 +34,11 @@ bool press_key(HWND hwnd, const char* key_name, bool repeat = false);
 void close_window(HWND hwnd);
 // The user resized the window so that its client area has this size.
 void resize_window(HWND hwnd, int32_t width, int32_t height);
+// The window system reports a new size the layer never asked for (a window
+// manager that ignores the largest size, xdotool windowsize).
+void report_window_size(HWND hwnd, int32_t width, int32_t height);
+// The size the window system was last asked to give the window.
+void window_system_size(HWND hwnd, int32_t* width, int32_t* height);
 void minimize_window(HWND hwnd);
 void restore_window(HWND hwnd);
 

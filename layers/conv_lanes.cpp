@@ -6,6 +6,7 @@
 #include <cmath>
 #include <type_traits>
 
+#include "layers/filter_grad_block.h"
 #include "layers/float8.h"
 #include "layers/lanes.h"
 
@@ -53,6 +54,8 @@ TAVELIN_LANES_INLINE void with_count(int32_t n, F&& f) {
 
 // ---- forward, stride 1: a row of outputs at once --------------------------
 
+}  // namespace
+
 // The filters' weights with the filter index fastest, window offsets in
 // the plain order: weight (i, j, z) of filter f at ((i*extent + j)*depth + z)
 // * filter_count + f. Rebuilt from `filters` by every pass that reads it.
@@ -66,6 +69,8 @@ void lay_out_filters(ConvLayer& l) {
         for (int32_t f = 0; f < filter_count; f++) dst[f] = l.filters[size_t(f)].data[at[step]];
     }
 }
+
+namespace {
 
 // Output columns x0 .. x0 + 8*NC - 1 of row y for filters f0 .. f0 + NF - 1.
 // Lane x runs exactly the scalar sum of output (x, y, f): the same terms
@@ -187,35 +192,6 @@ void lay_out_grads(ConvLayer& l, const Tensor& next) {
     lay_out_filters(l);
 }
 
-// Cells (a0 .. a0+NA-1, b0 .. b0+NR-1, z) of filters k0 .. k0+7, each lane a
-// filter: the lanes of one accumulator are eight independent cells.
-template <int NA, int NR>
-void cell_block(ConvLayer& l, int32_t z, int32_t k0, int32_t a0, int32_t b0) {
-    const int32_t out_x = l.output.size_x;
-    const int32_t out_y = l.output.size_y;
-    const int32_t sx = l.input.size_x;
-    const int32_t filter_count = int32_t(l.filters.size());
-    const int32_t padded_count = lane_groups(filter_count) * lanes::width;
-    const float* by_position = l.scratch.grads_by_position.data + k0;
-    const float* origin = l.input.data + z * sx * l.input.size_y + a0 + b0 * sx;
-    float8 acc[NR][NA];
-    for (int r = 0; r < NR; r++)
-        for (int a = 0; a < NA; a++) acc[r][a] = lanes::splat(0.0f);
-    for (int32_t i = 0; i < out_x; i++)
-        for (int32_t j = 0; j < out_y; j++) {
-            const float8 d = lanes::load(by_position + (i * out_y + j) * padded_count);
-            const float* p = origin + i + j * sx;
-            for (int r = 0; r < NR; r++)
-                for (int a = 0; a < NA; a++) acc[r][a] = acc[r][a] + p[r * sx + a] * d;
-        }
-    const int32_t lanes_used = filter_count - k0 < lanes::width ? filter_count - k0 : lanes::width;
-    for (int32_t lane = 0; lane < lanes_used; lane++) {
-        CellTensor& cells = l.filter_grads[size_t(k0 + lane)];
-        for (int r = 0; r < NR; r++)
-            for (int a = 0; a < NA; a++) cells(a0 + a, b0 + r, z).value = lanes::lane(acc[r][a], lane);
-    }
-}
-
 template <int NA>
 void cell_rows(ConvLayer& l, int32_t z, int32_t k0, int32_t a0) {
     for (int32_t b0 = 0; b0 < l.extent; b0 += cell_rows_per_block)
@@ -330,12 +306,14 @@ bool filters_finite(const ConvLayer& l) {
     return true;
 }
 
+}  // namespace
+
 // ---- weight update ---------------------------------------------------------
 
 // Every weight has its own cell, so the order over weights is free: storage
 // order, which the compiler vectorises. Each weight takes the rule's
 // rounded steps in their order; the convolution has no multiplier step.
-void update_in_storage_order(ConvLayer& l) {
+void update_conv_lanes(ConvLayer& l) {
     for (size_t f = 0; f < l.filters.size(); f++) {
         float* w = l.filters[f].data;
         GradientCell* cells = l.filter_grads[f].data;
@@ -352,8 +330,6 @@ void update_in_storage_order(ConvLayer& l) {
     }
 }
 
-}  // namespace
-
 void forward_conv_lanes(ConvLayer& l) { forward_rows(l); }
 
 void backward_conv_lanes(ConvLayer& l, const Tensor& next) {
@@ -366,7 +342,5 @@ void backward_conv_lanes(ConvLayer& l, const Tensor& next) {
     sum_filter_grads(l);
     if (l.input_grads_read) sum_input_grads(l);
 }
-
-void update_conv_lanes(ConvLayer& l) { update_in_storage_order(l); }
 
 }  // namespace tavelin::TAVELIN_LEVEL

@@ -15,17 +15,19 @@ namespace {
 // and up to this many more as scalar sums beside them.
 constexpr int32_t scalar_neurons_per_walk = 2;
 
+}  // namespace
+
 // Copies the weights of neurons o0 .. o0+7 side by side, eight floats per
 // input element m (in storage order): blocks of 8 inputs by 8 neurons turn
 // around in registers. Lanes of neurons past the last are zero.
-void lay_out_weights(DenseLayer& l, int32_t o0) {
+void lay_out_weights(DenseLayer& l, int32_t o0, int32_t m_begin, int32_t m_end) {
     const int32_t n = l.weights.size_x;
     const int32_t count = l.output.size_x;
     float* by_input = l.scratch.weights_by_input.data;
     const float* w = l.weights.data + size_t(o0) * size_t(n);
     const int32_t rows = count - o0 < lanes::width ? count - o0 : lanes::width;
-    int32_t m0 = 0;
-    for (; m0 + lanes::width <= n; m0 += lanes::width) {
+    int32_t m0 = m_begin;
+    for (; m0 + lanes::width <= m_end; m0 += lanes::width) {
         float8 r[8];
         if (rows == lanes::width) {
             for (int t = 0; t < 8; t++) r[t] = lanes::load(w + size_t(t) * size_t(n) + size_t(m0));
@@ -36,10 +38,12 @@ void lay_out_weights(DenseLayer& l, int32_t o0) {
         lanes::transpose(r);
         for (int u = 0; u < 8; u++) lanes::store(by_input + size_t(m0 + u) * lanes::width, r[u]);
     }
-    for (; m0 < n; m0++)
+    for (; m0 < m_end; m0++)
         for (int32_t t = 0; t < lanes::width; t++)
             by_input[size_t(m0) * lanes::width + size_t(t)] = t < rows ? w[size_t(t) * size_t(n) + size_t(m0)] : 0.0f;
 }
+
+namespace {
 
 // The sums of neurons o0 .. o0+7 in lanes and of the S neurons after them
 // as scalars, in one walk over the input (x outermost, z innermost): each
@@ -48,7 +52,7 @@ template <int S>
 void forward_walk(DenseLayer& l, int32_t o0) {
     const int32_t n = l.weights.size_x;
     const int32_t count = l.output.size_x;
-    lay_out_weights(l, o0);
+    lay_out_weights(l, o0, 0, n);
     const float* in = l.input.data;
     const int32_t* input_at = l.scratch.input_at_step.data();
     const float* by_input = l.scratch.weights_by_input.data;

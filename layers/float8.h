@@ -44,6 +44,15 @@ TAVELIN_LANES_INLINE float8 of(float a, float b, float c, float d, float e, floa
 }
 TAVELIN_LANES_INLINE float lane(float8 v, int32_t i) { return v[i]; }
 
+typedef float float4_unaligned __attribute__((vector_size(16), aligned(4), may_alias));
+// Lanes 0..3 (low) or 4..7 (high) of v to p[0 .. 3].
+TAVELIN_LANES_INLINE void store_low(float* p, float8 v) {
+    *reinterpret_cast<float4_unaligned*>(p) = __builtin_shufflevector(v, v, 0, 1, 2, 3);
+}
+TAVELIN_LANES_INLINE void store_high(float* p, float8 v) {
+    *reinterpret_cast<float4_unaligned*>(p) = __builtin_shufflevector(v, v, 4, 5, 6, 7);
+}
+
 TAVELIN_LANES_INLINE mask8 greater(float8 a, float8 b) { return a > b; }
 TAVELIN_LANES_INLINE mask8 equal(float8 a, float8 b) { return a == b; }
 // Lane by lane: if_true where the mask is set, else if_false.
@@ -96,6 +105,8 @@ TAVELIN_LANES_INLINE float8 of(float a, float b, float c, float d, float e, floa
     return float8{float4{a, b, c, d}, float4{e, f, g, h}};
 }
 TAVELIN_LANES_INLINE float lane(float8 v, int32_t i) { return i < 4 ? v.lo[i] : v.hi[i - 4]; }
+TAVELIN_LANES_INLINE void store_low(float* p, float8 v) { store4(p, v.lo); }
+TAVELIN_LANES_INLINE void store_high(float* p, float8 v) { store4(p, v.hi); }
 
 TAVELIN_LANES_INLINE float8 operator+(float8 a, float8 b) { return float8{a.lo + b.lo, a.hi + b.hi}; }
 TAVELIN_LANES_INLINE float8 operator-(float8 a, float8 b) { return float8{a.lo - b.lo, a.hi - b.hi}; }

@@ -68,6 +68,7 @@ const LayerKernels& plain_kernels() {
         forward_dense_plain, backward_dense_plain, update_dense_plain,
         forward_relu_plain,  backward_relu_plain,
         forward_maxpool_plain, backward_maxpool_plain,
+        nullptr, nullptr,
     };
     return plain;
 }
@@ -105,6 +106,7 @@ void use_kernels(Layer& layer, const LayerKernels& kernels) {
             break;
     }
     layer.kernels = fits ? &kernels : &plain_kernels();
+    layer.chain = nullptr;
 }
 
 }  // namespace tavelin

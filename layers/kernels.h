@@ -19,6 +19,7 @@ struct ConvLayer;
 struct DenseLayer;
 struct ReluLayer;
 struct MaxPoolLayer;
+using LayerList = Layer* const*;
 
 // Lanes of the fast passes at every level: the working-space layouts
 // depend on it, the level only on how the lanes are held.
@@ -39,6 +40,9 @@ struct LayerKernels {
     void (*backward_relu)(ReluLayer&, const Tensor& next);
     void (*forward_maxpool)(MaxPoolLayer&);
     void (*backward_maxpool)(MaxPoolLayer&, const Tensor& next);
+    // The program's network as one chain (chain.h); null for plain.
+    void (*forward_chain)(LayerList layers, const Tensor& image);
+    void (*backward_chain)(LayerList layers, const Tensor& next);
 };
 
 // The plain twins of every pass.
@@ -55,7 +59,7 @@ std::vector<const LayerKernels*> runnable_kernels();
 
 // Gives `layer` its passes: those of `kernels` where its shapes fit them,
 // else the plain twins; sizes the working space they need. Layers are
-// built with chosen_kernels().
+// built with chosen_kernels(). The layer no longer heads a chain.
 void use_kernels(Layer& layer, const LayerKernels& kernels);
 
 }  // namespace tavelin

@@ -22,7 +22,6 @@ void forward_conv_lanes(ConvLayer& layer);
 // Hands a layer with a non-finite weight to the plain twin: the zeros
 // around the gradients' rows would turn into NaN.
 void backward_conv_lanes(ConvLayer& layer, const Tensor& next);
-void update_conv_lanes(ConvLayer& layer);
 
 void forward_dense_lanes(DenseLayer& layer);
 void backward_dense_lanes(DenseLayer& layer, const Tensor& next);
@@ -34,6 +33,20 @@ void backward_relu_lanes(ReluLayer& layer, const Tensor& next);
 // 2 x 2 windows with stride 2 that tile the input (maxpool_fits_lanes).
 void forward_maxpool_lanes(MaxPoolLayer& layer);
 void backward_maxpool_lanes(MaxPoolLayer& layer, const Tensor& next);
+
+// The program's network in one go (chain_fits): conv, relu, pooling and
+// dense forward; then every backward pass and both updates.
+void forward_chain_lanes(LayerList layers, const Tensor& image);
+void backward_chain_lanes(LayerList layers, const Tensor& next);
+
+// Shared with the chain: the weights of neurons o0 .. o0+7 side by side
+// for input elements m0 .. m1-1 (m0 a multiple of 8; m1 a multiple of 8 or
+// the input count).
+void lay_out_weights(DenseLayer& layer, int32_t o0, int32_t m0, int32_t m1);
+void update_conv_lanes(ConvLayer& layer);
+// The filters' weights with the filter index fastest, into the layer's
+// working space (ConvScratch::filters_by_offset).
+void lay_out_filters(ConvLayer& layer);
 
 extern const LayerKernels kernels;
 

@@ -22,6 +22,10 @@ struct LayerKernels;
 struct Layer {
     LayerKind kind;
     const LayerKernels* kernels = nullptr;  // the passes it runs, given when it is built
+    // On a network's first layer: the level whose fused passes run it and
+    // the layers after it as one chain (chain.h); null when they run one
+    // by one.
+    const LayerKernels* chain = nullptr;
     Tensor input_grads;  // d loss / d input, the input's extents
     TensorView input;    // view of the tensor given to the last forward
     Tensor output;       // written by forward

@@ -9,6 +9,7 @@ const LayerKernels kernels = {
     forward_dense_lanes, backward_dense_lanes, update_dense_lanes,
     forward_relu_lanes,  backward_relu_lanes,
     forward_maxpool_lanes, backward_maxpool_lanes,
+    forward_chain_lanes, backward_chain_lanes,
 };
 
 }  // namespace tavelin::TAVELIN_LEVEL

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "layers/chain.h"
 #include "layers/conv_layer.h"
 #include "layers/dense_layer.h"
 #include "layers/maxpool_layer.h"
@@ -22,15 +23,19 @@ void build_network(Network& network, Shape input_shape) {
     network.push_back(relu);
     network.push_back(pool);
     network.push_back(dense);
+    use_chain(network.data(), network.size());
 }
 
 float train_step(Network& network, const Tensor& image, const Tensor& target) {
     const size_t n = network.size();
-    for (size_t i = 0; i < n; i++) forward(*network[i], i == 0 ? image : network[i - 1]->output);
+    if (!forward_chain(network.data(), n, image))
+        for (size_t i = 0; i < n; i++) forward(*network[i], i == 0 ? image : network[i - 1]->output);
 
     const Tensor g = difference(network[n - 1]->output, target);
-    for (size_t i = n; i-- > 0;) backward(*network[i], i == n - 1 ? g : network[i + 1]->input_grads);
-    for (size_t i = 0; i < n; i++) apply_gradients(*network[i]);
+    if (!backward_and_update_chain(network.data(), n, g)) {
+        for (size_t i = n; i-- > 0;) backward(*network[i], i == n - 1 ? g : network[i + 1]->input_grads);
+        for (size_t i = 0; i < n; i++) apply_gradients(*network[i]);
+    }
 
     // Only the elements the target marks (above 0.5; exactly 0.5 is not)
     // count: with a one-hot target, that is the true label's output.

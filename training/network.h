@@ -25,7 +25,8 @@ struct TrainingConfig {
 };
 
 // conv 5x5x8 stride 1 -> relu -> maxpool 2x2 stride 2 -> dense 10, appended
-// to `network` (which is not cleared first).
+// to `network` (which is not cleared first). A training step runs them as
+// one chain (layers/chain.h) when the network holds just these four.
 void build_network(Network& network, Shape input_shape);
 
 // One forward, backward and update pass; returns 100 * sum of |output -

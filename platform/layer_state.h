@@ -25,6 +25,7 @@ struct WindowClass {
     WNDPROC proc = nullptr;
     UINT style = 0;
     HBRUSH background = nullptr;
+    HICON icon = nullptr;
 };
 
 struct Timer {

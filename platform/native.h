@@ -19,11 +19,12 @@ namespace tavelin::platform {
 bool start_backend();
 
 // A hidden native window with a client area of about width x height
-// (already limited to largest_client_side), resizable or not; the client
-// size it really got in *width and *height. Null (with the reason on
-// standard error) when it cannot be made.
+// (already limited to largest_client_side), resizable or not, showing the
+// class's icon where the backend shows one; the client size it really got
+// in *width and *height. Null (with the reason on standard error) when it
+// cannot be made.
 NativeWindow* create_native_window(const char* title, int x, int y, int32_t* width, int32_t* height,
-                                   bool resizable);
+                                   bool resizable, HICON icon);
 // Hides a window that was destroyed; the record stays.
 void hide_native_window(NativeWindow* native);
 

@@ -20,6 +20,9 @@ struct NativeWindow {
 };
 
 HWND window_of_sdl_id(uint32_t id);
+// Gives the window the picture of `icon` when it has one (the program's
+// own, resource 1); others leave the window system's default.
+void show_icon(SDL_Window* window, HICON icon);
 // Turns one SDL event into queued messages or immediate sends.
 void translate_event(const SDL_Event& event);
 uint32_t virtual_key_of(SDL_Keycode key);

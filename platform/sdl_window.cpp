@@ -30,7 +30,7 @@ Borders borders_of(SDL_Window* w) {
 namespace tavelin::platform {
 
 NativeWindow* create_native_window(const char* title, int x, int y, int32_t* width, int32_t* height,
-                                   bool resizable) {
+                                   bool resizable, HICON icon) {
     if (x == CW_USEDEFAULT) x = y = int(SDL_WINDOWPOS_UNDEFINED);
     Uint32 flags = SDL_WINDOW_HIDDEN;
     if (resizable) flags |= SDL_WINDOW_RESIZABLE;
@@ -40,6 +40,7 @@ NativeWindow* create_native_window(const char* title, int x, int y, int32_t* wid
         return nullptr;
     }
     SDL_SetWindowMaximumSize(sdl, largest_client_side, largest_client_side);
+    show_icon(sdl, icon);
     SDL_GetWindowSize(sdl, width, height);
     NativeWindow* native = new NativeWindow;
     native->sdl = sdl;

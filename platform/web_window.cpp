@@ -33,9 +33,9 @@ HWND page_window() {
     return nullptr;
 }
 
-NativeWindow* create_native_window(const char*, int, int, int32_t* width, int32_t* height, bool) {
+NativeWindow* create_native_window(const char*, int, int, int32_t* width, int32_t* height, bool, HICON) {
     // A page has one canvas, and it takes the size of the browser window
-    // whatever the program asks for.
+    // whatever the program asks for; its icon is the page's.
     if (page_window() != nullptr) {
         std::fprintf(stderr, "cannot open a second window: the page has one canvas\n");
         return nullptr;

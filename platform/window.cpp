@@ -66,7 +66,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
     if (wc == nullptr || wc->lpszClassName == nullptr || wc->lpfnWndProc == nullptr) return 0;
     if (find_class(wc->lpszClassName) != nullptr) return 0;
     LayerState& s = layer();
-    s.classes.push_back(WindowClass{wc->lpszClassName, wc->lpfnWndProc, wc->style, wc->hbrBackground});
+    s.classes.push_back(WindowClass{wc->lpszClassName, wc->lpfnWndProc, wc->style, wc->hbrBackground, wc->hIcon});
     return ATOM(0xC000 + s.classes.size());
 }
 
@@ -86,7 +86,7 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR class_name, LPCSTR window_name, DWORD 
     int32_t client_width = std::clamp(width, 1, largest_client_side);
     int32_t client_height = std::clamp(height, 1, largest_client_side);
     NativeWindow* native = create_native_window(window_name ? window_name : "", x, y, &client_width,
-                                                &client_height, (style & WS_THICKFRAME) != 0);
+                                                &client_height, (style & WS_THICKFRAME) != 0, wc->icon);
     if (native == nullptr) return nullptr;
 
     LayerState& s = layer();
@@ -128,9 +128,12 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
     }
 }
 
-HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) {
+// The program has no module handle here (main passes none): resource 1 is
+// the program's own icon whatever the module named.
+HICON WINAPI LoadIconA(HINSTANCE, LPCSTR name) {
+    static HICON__ program_icon{1};
     static HICON__ application_icon{32512};
-    return &application_icon;
+    return name == MAKEINTRESOURCEA(1) ? &program_icon : &application_icon;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) {

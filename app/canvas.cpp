@@ -107,7 +107,7 @@ ShownSample show_random_sample(const char* image_path) {
 
     int32_t length = 0;
     std::string why;
-    const FileBuffer file = read_file_whole(image_path, &length, &why);
+    const FileBuffer file = read_data_file(image_path, &length, &why);
     if (!file) {
         std::fprintf(stderr, "cannot show a training image: %s: %s\n", image_path, why.c_str());
         return ShownSample{};

@@ -60,10 +60,10 @@ struct ShownSample {
 };
 
 // Puts training image number rand() % 60000 (counting from 1) on the
-// canvas, read afresh from the training image file `image_path`. Numbers
-// the file does not have wrap around onto its images; an unreadable file,
-// or one without a complete image, leaves the canvas as it is and says so
-// on standard error.
+// canvas, read afresh (and unpacked when gzipped) from the training image
+// file `image_path`. Numbers the file does not have wrap around onto its
+// images; an unreadable file, or one without a complete image, leaves the
+// canvas as it is and says so on standard error.
 ShownSample show_random_sample(const char* image_path = default_image_path.c_str());
 
 }  // namespace tavelin

@@ -238,7 +238,9 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
             const bool training = !network_ready;
             tick(e);
             const auto now = std::chrono::steady_clock::now();
-            if (training && now >= e.next_progress_paint) {
+            // The slice that ends training repaints at once: no input may
+            // come to show the trained network.
+            if (training && (network_ready || now >= e.next_progress_paint)) {
                 e.next_progress_paint = now + progress_paint_interval;
                 InvalidateRect(hwnd, nullptr, FALSE);
             }

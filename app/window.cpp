@@ -148,8 +148,8 @@ std::string wrap_lines(std::string_view text, size_t width) {
 void find_training_data() {
     training_data_folders = find_data_folder();
     if (training_data_folders.found.empty()) return;
-    window_training_config.image_path = training_data_folders.found + "/" + training_images_name;
-    window_training_config.label_path = training_data_folders.found + "/" + training_labels_name;
+    window_training_config.image_path = data_file_path(training_data_folders.found, training_images_name);
+    window_training_config.label_path = data_file_path(training_data_folders.found, training_labels_name);
 }
 
 std::string format_status_text() {
@@ -281,7 +281,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
     wc.cbClsExtra = 0;
     wc.cbWndExtra = 0;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    // Resource 1: the program's icon (app/tavelin.rc on Windows).
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+    if (wc.hIcon == nullptr) wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     // The explorer paints every pixel itself, in one blit: an erased
     // background in between would flicker.

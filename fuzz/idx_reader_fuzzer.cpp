@@ -5,14 +5,18 @@
 // followed by those of the label file. Both files are written to data/
 // and read the ways the program reads them: load_samples for training,
 // read_labeled_images for a test set, and show_random_sample (Tab) for the
-// canvas. Any header, count and length is allowed; the reader must never
-// read outside its buffers and must take exactly the records that both
-// files hold completely and the image header promises.
+// canvas; a file that starts as gzip does is read unpacked. Any header,
+// count and length is allowed; the reader must never read outside its
+// buffers and must take exactly the records that both files hold
+// completely and the image header promises.
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <memory>
 
 #include "core/random.h"
 #include "fuzz_support.h"
+#include "training/gunzip.h"
 #include "training/samples.h"
 #ifdef TAVELIN_FUZZ_CANVAS
 #include "app/canvas.h"
@@ -66,6 +70,16 @@ void check_tab(const uint8_t* images, size_t image_length, uint32_t rand_seed) {
 }
 #endif
 
+// A file as the reader sees it: unpacked when it starts as gzip does, no
+// bytes at all when that fails (it is then unreadable).
+std::unique_ptr<uint8_t[]> as_read(const uint8_t*& bytes, size_t& length) {
+    if (!looks_gzipped(bytes, length)) return nullptr;
+    std::unique_ptr<uint8_t[]> unpacked = gunzip(bytes, length, size_t(INT32_MAX) - 1, &length, nullptr);
+    bytes = unpacked.get();
+    if (!unpacked) length = 0;
+    return unpacked;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -76,21 +90,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 6) return -1;  // not kept in the corpus
     const size_t body = size - 6;
-    const size_t image_length = std::min<size_t>(size_t(data[0] | data[1] << 8), body);
+    size_t image_length = std::min<size_t>(size_t(data[0] | data[1] << 8), body);
     uint32_t rand_seed;
     std::memcpy(&rand_seed, data + 2, 4);
+    const InWorkDir in_work_dir(work_dir);
+    write_bytes(default_image_path.c_str(), data + 6, image_length);
+    write_bytes(default_label_path.c_str(), data + 6 + image_length, body - image_length);
     const uint8_t* images = data + 6;
     const uint8_t* labels = images + image_length;
-    const size_t label_length = body - image_length;
-    const InWorkDir in_work_dir(work_dir);
-    write_bytes(default_image_path.c_str(), images, image_length);
-    write_bytes(default_label_path.c_str(), labels, label_length);
+    size_t label_length = body - image_length;
+    const auto unpacked_images = as_read(images, image_length), unpacked_labels = as_read(labels, label_length);
 
     LabeledImages files;
     const bool readable = read_labeled_images(default_image_path.c_str(), default_label_path.c_str(), "test", files);
     // Only a file too short for its header is refused outright.
-    FUZZ_CHECK(readable ==
-               (image_length >= size_t(image_header_bytes) && label_length >= size_t(label_header_bytes)));
+    FUZZ_CHECK(readable == (images && labels && image_length >= size_t(image_header_bytes) &&
+                            label_length >= size_t(label_header_bytes)));
     if (readable) {
         const int64_t promised = read_be32(images + 4);
         const int64_t image_records = complete_image_records(int64_t(image_length));

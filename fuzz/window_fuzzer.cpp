@@ -26,7 +26,7 @@
 #include "core/random.h"
 #include "fuzz_support.h"
 #include "headless.h"
-#include "platform/layer_state.h"
+#include "platform/sdl_native.h"
 #include "program_window.h"
 #include "test_files.h"
 #include "training/recognize.h"

@@ -18,12 +18,6 @@ HWND live_window(HWND hwnd) {
     return nullptr;
 }
 
-HWND window_of_sdl_id(uint32_t id) {
-    for (const auto& w : layer().windows)
-        if (!w->destroyed && w->sdl_id == id) return w.get();
-    return nullptr;
-}
-
 HDC live_dc(HDC dc) {
     const auto& dcs = layer().dcs;
     return dc != nullptr && std::find(dcs.begin(), dcs.end(), dc) != dcs.end() ? dc : nullptr;

@@ -1,9 +1,8 @@
-// What the SDL-backed window layer keeps: the records behind the Win32
-// handles and the one process-wide state (classes, windows, input waiting
-// to be fetched, the quit request). Internal to platform/.
+// What the window layer keeps, whatever the backend (SDL on the desktop,
+// the browser's canvas on the web): the records behind the Win32 handles
+// and the one process-wide state (classes, windows, input waiting to be
+// fetched, the quit request). Internal to platform/.
 #pragma once
-
-#include <SDL.h>
 
 #include <cstdint>
 #include <deque>
@@ -26,6 +25,7 @@ struct WindowClass {
     WNDPROC proc = nullptr;
     UINT style = 0;
     HBRUSH background = nullptr;
+    HICON icon = nullptr;
 };
 
 struct Timer {
@@ -37,11 +37,14 @@ struct Timer {
 enum class GdiKind : int32_t { Bitmap = 1, Brush = 2, Font = 3 };
 enum class DcKind : int32_t { Window = 1, Memory = 2 };
 
+// The backend's own window (an SDL window, a page's canvas): defined by
+// each backend (platform/native.h).
+struct NativeWindow;
+
 }  // namespace tavelin::platform
 
 struct HWND__ {
-    SDL_Window* sdl = nullptr;
-    uint32_t sdl_id = 0;
+    tavelin::platform::NativeWindow* native = nullptr;
     WNDPROC proc = nullptr;
     UINT class_style = 0;
     HBRUSH background = nullptr;
@@ -54,12 +57,6 @@ struct HWND__ {
     bool erase_pending = false;
     bool visible = false;
     bool destroyed = false;
-    // The outer place and size SetWindowPos asked for; asked again when the
-    // window is first shown, since only then is the frame known, and X11
-    // places a window anew when it is mapped.
-    bool placed = false;
-    int32_t placed_x = 0, placed_y = 0, placed_width = 0, placed_height = 0;
-    UINT placed_flags = 0;
     std::vector<tavelin::platform::Timer> timers;
 };
 
@@ -102,7 +99,7 @@ struct HICON__ {
 namespace tavelin::platform {
 
 struct LayerState {
-    bool sdl_ready = false;
+    bool backend_ready = false;
     std::vector<WindowClass> classes;
     // Records are never freed, so a handle kept after DestroyWindow stays
     // safe to pass (it is simply no longer live).
@@ -120,12 +117,7 @@ struct LayerState {
 
 LayerState& layer();
 
-// Starts SDL's video on first use. False (with the reason on standard
-// error) when there is no display to open windows on.
-bool ensure_sdl();
-
 HWND live_window(HWND hwnd);
-HWND window_of_sdl_id(uint32_t id);
 HDC live_dc(HDC dc);
 HBITMAP live_bitmap(const void* object);
 HFONT live_font(const void* object);
@@ -137,8 +129,8 @@ bool drawing_surface(HDC dc, PixelBuffer** pixels, RECT* clip);
 
 // The largest client width and height a window gets. Larger than any
 // display made today (8K is 7680 x 4320), and small enough that the two
-// copies of the picture (ours and SDL's window surface, 4 bytes a pixel)
-// stay within 512 MiB: SDL 2.26 overflows a 32-bit size past 23170 a side.
+// copies of the picture (ours and the backend's, 4 bytes a pixel) stay
+// within 512 MiB: SDL 2.26 overflows a 32-bit size past 23170 a side.
 constexpr int32_t largest_client_side = 8192;
 
 // Sets the recorded client size (limited to largest_client_side); when it
@@ -147,12 +139,19 @@ constexpr int32_t largest_client_side = 8192;
 void resize_client(HWND hwnd, int32_t width, int32_t height, WPARAM kind);
 void send_size(HWND hwnd, WPARAM kind);
 void destroy_window(HWND hwnd);
-// Copies the backing picture to the screen.
-void present(HWND hwnd);
 // A message record stamped with the current time.
 MSG message_for(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
-// Turns one SDL event into queued messages or immediate sends.
-void translate_event(const SDL_Event& event);
-uint32_t virtual_key_of(SDL_Keycode key);
+// Queues input for GetMessageA, stamped with the current time.
+void queue_input(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// The client position as mouse messages carry it: x low, y high.
+LPARAM client_position(int32_t x, int32_t y);
+
+// What GetMessageA hands out next, in Windows' order: queued input, then
+// the quit request, then a paint, then a due timer (only when `timers`).
+// Returns Message with *msg filled, Quit (the quit message in *msg), or
+// Nothing with *wait_ms how long until a timer is due (1000 when none is);
+// NoWindow when no live window is left to send anything.
+enum class NextMessage : int32_t { Message = 1, Quit = 2, Nothing = 3, NoWindow = 4 };
+NextMessage next_message(MSG* msg, bool timers, int* wait_ms);
 
 }  // namespace tavelin::platform

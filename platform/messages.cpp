@@ -1,8 +1,9 @@
-// The message loop's side of the layer: fetching and dispatching messages,
-// timers, invalidation and the painting frame.
+// The message loop's side of the layer: which message comes next,
+// dispatching, timers, invalidation and the painting frame. How the loop
+// waits for input is the backend's (GetMessageA).
 #include <algorithm>
 
-#include "platform/layer_state.h"
+#include "platform/native.h"
 
 using namespace tavelin::platform;
 
@@ -10,9 +11,6 @@ namespace {
 
 // Win32 raises shorter periods to this.
 constexpr uint32_t shortest_timer_ms = 10;
-
-uint64_t now_ms() { return SDL_GetTicks64(); }
-
 
 HWND first_invalid_window() {
     for (const auto& w : layer().windows)
@@ -54,48 +52,45 @@ MSG tavelin::platform::message_for(HWND hwnd, UINT message, WPARAM wparam, LPARA
     return m;
 }
 
-BOOL WINAPI GetMessageA(MSG* msg, HWND, UINT, UINT) {
-    if (msg == nullptr) return -1;
+void tavelin::platform::queue_input(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    layer().input.push_back(message_for(hwnd, message, wparam, lparam));
+}
+
+LPARAM tavelin::platform::client_position(int32_t x, int32_t y) {
+    return LPARAM((uint32_t(uint16_t(y)) << 16) | uint32_t(uint16_t(x)));
+}
+
+NextMessage tavelin::platform::next_message(MSG* msg, bool timers, int* wait_ms) {
     LayerState& s = layer();
-    for (;;) {
-        // Input first, in the order it happened; a close or a resize is
-        // handled (sent) as it comes up.
-        SDL_Event event;
-        while (s.input.empty() && s.sdl_ready && SDL_PollEvent(&event)) translate_event(event);
-        if (!s.input.empty()) {
-            *msg = s.input.front();
-            s.input.pop_front();
-            return TRUE;
-        }
-        if (s.quit_posted) {
-            s.quit_posted = false;
-            *msg = message_for(nullptr, WM_QUIT, WPARAM(s.quit_code), 0);
-            return FALSE;
-        }
-        if (HWND w = first_invalid_window()) {
-            *msg = message_for(w, WM_PAINT, 0, 0);
-            return TRUE;
-        }
-        HWND owner = nullptr;
-        uint64_t due = 0;
-        Timer* timer = earliest_timer(&owner, &due);
-        const uint64_t now = now_ms();
-        if (timer != nullptr && due <= now) {
-            // One WM_TIMER at a time: ticks missed while the program was
-            // busy are not made up for.
-            timer->due_ms = now + timer->period_ms;
-            *msg = message_for(owner, WM_TIMER, timer->id, 0);
-            return TRUE;
-        }
-        if (!any_live_window()) {
-            // Nothing could ever arrive (the window could not be opened):
-            // end the loop as a failure instead of waiting forever.
-            *msg = message_for(nullptr, WM_QUIT, 1, 0);
-            return FALSE;
-        }
-        const int wait = timer != nullptr ? int(std::min<uint64_t>(due - now, 1000)) : 1000;
-        SDL_WaitEventTimeout(nullptr, wait);
+    // Input first, in the order it happened.
+    if (!s.input.empty()) {
+        *msg = s.input.front();
+        s.input.pop_front();
+        return NextMessage::Message;
     }
+    if (s.quit_posted) {
+        s.quit_posted = false;
+        *msg = message_for(nullptr, WM_QUIT, WPARAM(s.quit_code), 0);
+        return NextMessage::Quit;
+    }
+    if (HWND w = first_invalid_window()) {
+        *msg = message_for(w, WM_PAINT, 0, 0);
+        return NextMessage::Message;
+    }
+    HWND owner = nullptr;
+    uint64_t due = 0;
+    Timer* timer = earliest_timer(&owner, &due);
+    const uint64_t now = now_ms();
+    if (timers && timer != nullptr && due <= now) {
+        // One WM_TIMER at a time: ticks missed while the program was
+        // busy are not made up for.
+        timer->due_ms = now + timer->period_ms;
+        *msg = message_for(owner, WM_TIMER, timer->id, 0);
+        return NextMessage::Message;
+    }
+    if (!any_live_window()) return NextMessage::NoWindow;
+    *wait_ms = timer == nullptr ? 1000 : due > now ? int(std::min<uint64_t>(due - now, 1000)) : 0;
+    return NextMessage::Nothing;
 }
 
 BOOL WINAPI TranslateMessage(const MSG*) {
@@ -108,6 +103,17 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     HWND hwnd = live_window(msg->hwnd);
     if (hwnd == nullptr) return 0;
     return hwnd->proc(hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+HWND WINAPI SetCapture(HWND hwnd) {
+    const HWND previous = layer().capture;
+    layer().capture = live_window(hwnd);
+    return previous;
+}
+
+BOOL WINAPI ReleaseCapture() {
+    layer().capture = nullptr;
+    return TRUE;
 }
 
 void WINAPI PostQuitMessage(int exit_code) {

@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/layer_state.h"
+#include "platform/sdl_native.h"
 
 namespace tavelin::platform {
 
-bool ensure_sdl() {
+bool start_backend() {
     LayerState& s = layer();
-    if (s.sdl_ready) return true;
+    if (s.backend_ready) return true;
     // Ctrl+C in the terminal must still end the program at once, even while
     // a long computation keeps the message loop from running.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -36,8 +36,16 @@ bool ensure_sdl() {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return false;
     }
-    s.sdl_ready = true;
+    s.backend_ready = true;
     return true;
+}
+
+uint64_t now_ms() { return SDL_GetTicks64(); }
+
+HWND window_of_sdl_id(uint32_t id) {
+    for (const auto& w : layer().windows)
+        if (!w->destroyed && w->native->sdl_id == id) return w.get();
+    return nullptr;
 }
 
 }  // namespace tavelin::platform

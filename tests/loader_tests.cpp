@@ -341,6 +341,48 @@ TEST_F(Loader, ASetTooLargeForMemoryIsADataErrorWithAMessage) {
     EXPECT_NE(run.err.find(images + ": not enough memory for 200000 training samples"), std::string::npos) << run.err;
 }
 
+// Gzipped files, whatever their name, give the loader the very bytes of
+// the unpacked file; damaged gzip data, and a small file that would unpack
+// past the limit of 2^31 - 2 bytes, are read errors that name the file.
+TEST_F(Loader, GzippedFilesGiveTheirUnpackedBytes) {
+    const Bytes plain = idx_images(5, 5, gradient_pixel);
+    const Bytes packed = gzipped(plain);
+    Bytes two_members = gzipped(Bytes(plain.begin(), plain.begin() + 100));  // as gzip appends
+    const Bytes rest = gzipped(Bytes(plain.begin() + 100, plain.end()));
+    two_members.insert(two_members.end(), rest.begin(), rest.end());
+    Bytes changed = packed;
+    changed[packed.size() / 2] ^= 0x55;
+    const Bytes zeros = gzipped(Bytes(size_t(64) << 20, 0));
+    Bytes bomb;  // 32 members of 64 MiB of zeros: 2^31 bytes, in about 2 MB
+    for (int i = 0; i < 32; i++) bomb.insert(bomb.end(), zeros.begin(), zeros.end());
+    const std::pair<Bytes, std::string> cases[] = {  // the file, and why it fails ("" when it reads)
+        {packed, ""},
+        {two_members, ""},
+        {Bytes(packed.begin(), packed.end() - 12), "damaged gzip data: it ends early"},
+        {changed, "damaged gzip data: "},
+        {Bytes{0x1f, 0x8b}, "damaged gzip data: it ends early"},
+        {bomb, "too large to read: it unpacks to more than " + std::to_string(INT32_MAX - 1) + " bytes"},
+    };
+    for (const auto& [file, failure] : cases) {
+        write(file, gzipped(idx_labels(5, {3, 1, 4, 1, 5})));
+        int32_t length = -1;
+        std::string why;
+        const FileBuffer b = read_data_file(images.c_str(), &length, &why);
+        testing::internal::CaptureStderr();
+        const size_t loaded = load().size();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(loaded, failure.empty() ? 5u : 0u) << err;
+        EXPECT_EQ(why.rfind(failure, 0), 0u) << why;
+        if (!failure.empty()) {
+            EXPECT_EQ(err.rfind(images + ": cannot read training images: " + failure, 0), 0u) << err;
+            continue;
+        }
+        ASSERT_EQ(length, int32_t(plain.size()));
+        EXPECT_TRUE(std::equal(plain.begin(), plain.end(), b.get()));
+        EXPECT_EQ(b[size_t(length)], 0);
+    }
+}
+
 TEST(Records, CompleteImageRecords) {
     EXPECT_EQ(complete_image_records(0), 0);
     EXPECT_EQ(complete_image_records(15), 0);

@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "test_files.h"
 #include "child_process.h"
+#include "training/data_folder.h"
 
 using namespace tavelin::test_util;
 
@@ -390,6 +392,35 @@ TEST_F(TrainTool, UnreadableTrainingFilesAreDataErrorsThatNameTheFile) {
             << c.what << ": " << r.err;
         EXPECT_EQ(r.out.find("case"), std::string::npos) << c.what;
     }
+}
+
+// MNIST as downloaded (dashes, gzipped, both) trains and predicts bit for
+// bit as the unpacked files under their own names: only the time differs.
+TEST_F(TrainTool, FilesAsDownloadedTrainBitIdentically) {
+    auto results = [](const std::string& out) {  // all but the time and the test file's name
+        return std::regex_replace(out, std::regex("(training|test): .*\n"), "");
+    };
+    std::string plain;
+    for (size_t form = 0; form < 4; form++) {
+        const std::string folder = dir + "/form" + std::to_string(form);
+        mkdir(folder.c_str(), 0755);
+        write_training_set(folder, 60);
+        write_training_set(folder, 40, "t10k");
+        using namespace tavelin;
+        for (const char* name : {training_images_name, training_labels_name, test_images_name, test_labels_name}) {
+            const std::string file = slurp(folder + "/" + name);
+            std::remove((folder + "/" + name).c_str());
+            const Bytes bytes(file.begin(), file.end());
+            write_file(folder + "/" + data_file_forms(name)[form], form >= 2 ? gzipped(bytes) : bytes);
+        }
+        const ToolRun r = run("--data " + folder + " --min-steps 1200 --predictions " + folder + ".csv");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find(" from " + folder + "/" + data_file_forms(training_images_name)[form] + "\n"),
+                  std::string::npos) << r.err;
+        if (form == 0) plain = results(r.out) + slurp(folder + ".csv");
+        EXPECT_EQ(results(r.out) + slurp(folder + ".csv"), plain);
+    }
+    EXPECT_NE(plain.find("case 1000 err="), std::string::npos) << plain;
 }
 
 TEST_F(TrainTool, TrainingFileWithoutReadPermissionIsADataError) {

@@ -110,7 +110,9 @@ void expect_no_training(const std::string& err) {
     expect_has(err, "status before training: Loading Training data\n");
     expect_has(err, image_file + ": no training samples; the network stays untrained\n");
     expect_has(err, "/data nor in ");
-    expect_has(err, "/user/tavelin/data. tavelin-get-data fills the latter;");
+    expect_has(err, "/user/tavelin/data nor in ");
+    expect_has(err, ". tavelin-get-data fetches the full set into ");
+    expect_has(err, "/user/tavelin/data; in the source tree");
     expect_has(err, "status after training: No training data in\n");
     expect_has(err, "status after enter: No training data in\n");
 }

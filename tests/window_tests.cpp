@@ -179,10 +179,13 @@ TEST_F(Window, TheStatusLineFollowsTheState) {
     EXPECT_EQ(format_status_text(), "results: 9 100.0 confidence");
     training_data_missing = true;
     training_data_folders.looked_in = {"/home/someone/data", "/home/someone/.local/share/tavelin/data"};
+    training_data_folders.user_folder = "/home/someone/.local/share/tavelin/data";
     // Lines short enough for the narrow window; paths broken after a slash.
     EXPECT_EQ(format_status_text(),
-              "No training data in\n/home/someone/data nor in\n/home/someone/.local/share/\ntavelin/data.\n"
-              "tavelin-get-data fills the\nlatter; in the source tree,\nscripts/get-data fills\ndata/.");
+              "No training data in\n/home/someone/data nor in\n/home/someone/.local/share/\ntavelin/data. Needed:\n"
+              "train-images.idx3-ubyte,\ntrain-labels.idx1-ubyte,\nt10k-images.idx3-ubyte and\n"
+              "t10k-labels.idx1-ubyte, or\nas downloaded.\ntavelin-get-data fetches the\nfull set into\n"
+              "/home/someone/.local/share/\ntavelin/data; in the source\ntree, scripts/get-data fills\ndata/.");
     // UTF-8 paths: lines are counted in characters and never cut inside one
     // ("Ü" is two bytes).
     training_data_folders.looked_in = {"/home/jörg/Übungsdaten/data", "/" + std::string(30 * 2, 'x')};
@@ -411,8 +414,9 @@ TEST_F(Window, WithoutTrainingDataTheStatusLineSaysSo) {
     send(WM_TIMER, 1);
     EXPECT_TRUE(network_ready);
     EXPECT_TRUE(training_data_missing);
-    // Both folders looked in, as paths that can be found from anywhere.
-    EXPECT_EQ(training_data_folders.looked_in, (std::vector<std::string>{dir_ + "/data", dir_ + "/user/tavelin/data"}));
+    // Every folder looked in, as paths that can be found from anywhere.
+    EXPECT_EQ(training_data_folders.looked_in,
+              (std::vector<std::string>{dir_ + "/data", dir_ + "/user/tavelin/data", installed_data_folder()}));
     EXPECT_EQ(format_status_text().rfind("No training data in\n", 0), 0u) << format_status_text();
     send(WM_KEYDOWN, VK_RETURN);
     EXPECT_EQ(recognized_digit, -1);

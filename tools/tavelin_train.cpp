@@ -46,7 +46,7 @@ const std::string usage =
     "  --data DIR          training files DIR/" + std::string(training_images_name) + " and\n"
     "                      DIR/" + training_labels_name + " (default: data when it\n"
     "                      holds them, else the user's data folder, which\n"
-    "                      tavelin-get-data fills)\n"
+    "                      tavelin-get-data fills, else the installed data)\n"
     "  --test DIR          test files DIR/" + test_images_name + " and\n"
     "                      DIR/" + test_labels_name + " (default: the --data DIR)\n"
     "  --min-steps N       train whole passes until at least N steps (default " +
@@ -54,7 +54,9 @@ const std::string usage =
     "  --predictions FILE  write index,label,predicted,confidence for every test image\n"
     "  --normalise         recognise each test image as the window recognises a\n"
     "                      drawing: fitted into a 20 x 20 box and centred by its\n"
-    "                      centre of mass first; an image without ink is no digit\n";
+    "                      centre of mass first; an image without ink is no digit\n"
+    "Each file is also found as MNIST is downloaded: with a dash for the dot\n"
+    "(train-images-idx3-ubyte), gzipped (.gz), or both.\n";
 
 // Whether everything printed reached standard output (a full disk, a
 // closed pipe): results that were lost must not pass for success.
@@ -157,10 +159,10 @@ int run(int argc, char** argv) {
     }
     if (o.test_dir.empty()) o.test_dir = o.data_dir;
 
-    const std::string train_images = o.data_dir + "/" + training_images_name;
-    const std::string train_labels = o.data_dir + "/" + training_labels_name;
-    const std::string test_images = o.test_dir + "/" + test_images_name;
-    const std::string test_labels = o.test_dir + "/" + test_labels_name;
+    const std::string train_images = data_file_path(o.data_dir, training_images_name);
+    const std::string train_labels = data_file_path(o.data_dir, training_labels_name);
+    const std::string test_images = data_file_path(o.test_dir, test_images_name);
+    const std::string test_labels = data_file_path(o.test_dir, test_labels_name);
     // Everything that can be wrong with the arguments is found before the
     // training, which takes minutes on the full set.
     WholeFile predictions;

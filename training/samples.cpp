@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <new>
 
+#include "training/gunzip.h"
+
 namespace tavelin {
 
 namespace {
@@ -91,6 +93,18 @@ FileBuffer read_file_whole(const char* path, int32_t* out_length, std::string* w
     return buffer;
 }
 
+FileBuffer read_data_file(const char* path, int32_t* out_length, std::string* why) {
+    int32_t length = 0;
+    FileBuffer file = read_file_whole(path, &length, why);
+    if (file && looks_gzipped(file.get(), size_t(length))) {
+        size_t unpacked = 0;
+        file = gunzip(file.get(), size_t(length), largest_file, &unpacked, why);
+        length = int32_t(unpacked);
+    }
+    if (file && out_length) *out_length = length;
+    return file;
+}
+
 uint32_t read_be32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
@@ -123,12 +137,12 @@ bool read_labeled_images(const char* image_path, const char* label_path, const c
     int32_t label_length = 0;
     std::string why;
     out = LabeledImages();
-    out.images = read_file_whole(image_path, &image_length, &why);
+    out.images = read_data_file(image_path, &image_length, &why);
     if (!out.images) {
         std::fprintf(stderr, "%s: cannot read %s images: %s\n", image_path, what, why.c_str());
         return false;
     }
-    out.labels = read_file_whole(label_path, &label_length, &why);
+    out.labels = read_data_file(label_path, &label_length, &why);
     if (!out.labels) {
         std::fprintf(stderr, "%s: cannot read %s labels: %s\n", label_path, what, why.c_str());
         return false;

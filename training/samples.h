@@ -52,6 +52,11 @@ const char* special_file_kind(std::filesystem::file_type type);
 // as unreadable.
 FileBuffer read_file_whole(const char* path, int32_t* out_length, std::string* why = nullptr);
 
+// A data file's bytes: read_file_whole's, unpacked first when the file is
+// gzipped (whatever its name), with the same limit on the unpacked length.
+// Damaged gzip data is a failure whose reason says so.
+FileBuffer read_data_file(const char* path, int32_t* out_length, std::string* why = nullptr);
+
 // Big-endian unsigned 32-bit number at p.
 uint32_t read_be32(const uint8_t* p);
 
@@ -69,7 +74,7 @@ struct LabeledImages {
     uint8_t label(int32_t k) const { return labels[size_t(label_header_bytes + k)]; }
 };
 
-// Reads both files. A file that cannot be read (see read_file_whole), or a
+// Reads both files. A file that cannot be read (see read_data_file), or a
 // file too short for its header, gives false with a message on standard
 // error that names the file (`what` says which set it is, e.g.
 // "training"). A header that promises more records than the files hold

@@ -1,6 +1,6 @@
 #include "headless.h"
 
-#include "platform/layer_state.h"
+#include "platform/sdl_native.h"
 
 using namespace tavelin::platform;
 
@@ -11,7 +11,7 @@ namespace {
 void push_window_event(HWND hwnd, Uint8 kind, int32_t data1 = 0, int32_t data2 = 0) {
     SDL_Event e{};
     e.type = SDL_WINDOWEVENT;
-    e.window.windowID = hwnd->sdl_id;
+    e.window.windowID = hwnd->native->sdl_id;
     e.window.event = kind;
     e.window.data1 = data1;
     e.window.data2 = data2;
@@ -31,7 +31,7 @@ void move_mouse(HWND hwnd, int32_t x, int32_t y, uint32_t buttons) {
     if (live_window(hwnd) == nullptr) return;
     SDL_Event e{};
     e.type = SDL_MOUSEMOTION;
-    e.motion.windowID = hwnd->sdl_id;
+    e.motion.windowID = hwnd->native->sdl_id;
     e.motion.x = x;
     e.motion.y = y;
     if (buttons & left_button) e.motion.state |= SDL_BUTTON_LMASK;
@@ -44,7 +44,7 @@ void press_left_button(HWND hwnd, int32_t x, int32_t y, bool down) {
     if (live_window(hwnd) == nullptr) return;
     SDL_Event e{};
     e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-    e.button.windowID = hwnd->sdl_id;
+    e.button.windowID = hwnd->native->sdl_id;
     e.button.button = SDL_BUTTON_LEFT;
     e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
     e.button.clicks = 1;
@@ -59,7 +59,7 @@ bool press_key(HWND hwnd, const char* key_name, bool repeat) {
     if (key == SDLK_UNKNOWN) return false;
     SDL_Event e{};
     e.type = SDL_KEYDOWN;
-    e.key.windowID = hwnd->sdl_id;
+    e.key.windowID = hwnd->native->sdl_id;
     e.key.state = SDL_PRESSED;
     e.key.repeat = repeat ? 1 : 0;
     e.key.keysym.sym = key;
@@ -73,7 +73,7 @@ void close_window(HWND hwnd) {
 }
 
 void resize_window(HWND hwnd, int32_t width, int32_t height) {
-    if (live_window(hwnd) != nullptr) SDL_SetWindowSize(hwnd->sdl, width, height);
+    if (live_window(hwnd) != nullptr) SDL_SetWindowSize(hwnd->native->sdl, width, height);
 }
 
 void report_window_size(HWND hwnd, int32_t width, int32_t height) {
@@ -82,7 +82,7 @@ void report_window_size(HWND hwnd, int32_t width, int32_t height) {
 
 void window_system_size(HWND hwnd, int32_t* width, int32_t* height) {
     *width = *height = 0;
-    if (live_window(hwnd) != nullptr) SDL_GetWindowSize(hwnd->sdl, width, height);
+    if (live_window(hwnd) != nullptr) SDL_GetWindowSize(hwnd->native->sdl, width, height);
 }
 
 void minimize_window(HWND hwnd) {

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include <zlib.h>
+
 namespace tavelin::test_util {
 
 std::string make_temp_dir() {
@@ -66,6 +68,22 @@ void write_training_set(const std::string& dir, int32_t count, const char* prefi
     const std::string p = dir + "/" + prefix;
     write_file(p + "-images.idx3-ubyte", idx_images(uint32_t(count), count, pattern_pixel));
     write_file(p + "-labels.idx1-ubyte", idx_labels(uint32_t(count), labels));
+}
+
+Bytes gzipped(const Bytes& bytes) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2 failed");
+    Bytes out(deflateBound(&z, uLong(bytes.size())));
+    z.next_in = const_cast<Bytef*>(bytes.data());
+    z.avail_in = uInt(bytes.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    const int status = deflate(&z, Z_FINISH);
+    out.resize(out.size() - z.avail_out);
+    deflateEnd(&z);
+    if (status != Z_STREAM_END) throw std::runtime_error("deflate failed");
+    return out;
 }
 
 }  // namespace tavelin::test_util

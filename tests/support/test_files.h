@@ -20,6 +20,9 @@ Bytes idx_images(uint32_t header_count, int32_t images, uint8_t (*pixel)(int32_t
                  uint32_t rows = 28, uint32_t columns = 28);
 Bytes idx_labels(uint32_t header_count, const std::vector<uint8_t>& labels);
 
+// `bytes` as one gzip member, as gzip writes them.
+Bytes gzipped(const Bytes& bytes);
+
 // A recognisable pattern: image k is filled with byte (k * 37 + r * 3 + c) mod 256.
 uint8_t pattern_pixel(int32_t k, int32_t r, int32_t c);
 

@@ -1,19 +1,15 @@
 // SDL events turned into window messages: keys, mouse moves and the left
-// and right buttons are queued for GetMessageA; resizing and closing are sent to the
-// window at once, as Windows does.
+// and right buttons are queued for GetMessageA; resizing and closing are
+// sent to the window at once, as Windows does. GetMessageA waits for them.
 #include <algorithm>
 
-#include "platform/layer_state.h"
+#include "platform/sdl_native.h"
 
 using namespace tavelin::platform;
 
 namespace tavelin::platform {
 
 namespace {
-
-void queue(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    layer().input.push_back(message_for(hwnd, message, wparam, lparam));
-}
 
 // Repeat count 1, the scan code, and bit 30 for "the key was already down".
 LPARAM key_lparam(const SDL_KeyboardEvent& key) {
@@ -22,9 +18,6 @@ LPARAM key_lparam(const SDL_KeyboardEvent& key) {
     if (key.type == SDL_KEYUP) l |= (1u << 30) | (1u << 31);
     return LPARAM(l);
 }
-
-// The client position as mouse messages carry it: x low, y high.
-LPARAM client_position(int32_t x, int32_t y) { return LPARAM((uint32_t(uint16_t(y)) << 16) | uint32_t(uint16_t(x))); }
 
 WPARAM mouse_key_state(uint32_t buttons) {
     WPARAM state = 0;
@@ -43,11 +36,11 @@ void translate_window_event(HWND hwnd, const SDL_WindowEvent& e) {
             // Without a window manager to keep to the maximum size, the
             // window is asked back within it.
             if (e.data1 > largest_client_side || e.data2 > largest_client_side)
-                SDL_SetWindowSize(hwnd->sdl, std::min(e.data1, largest_client_side),
+                SDL_SetWindowSize(hwnd->native->sdl, std::min(e.data1, largest_client_side),
                                   std::min(e.data2, largest_client_side));
-            if (!(SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_MINIMIZED))
+            if (!(SDL_GetWindowFlags(hwnd->native->sdl) & SDL_WINDOW_MINIMIZED))
                 resize_client(hwnd, e.data1, e.data2,
-                              (SDL_GetWindowFlags(hwnd->sdl) & SDL_WINDOW_MAXIMIZED) ? SIZE_MAXIMIZED
+                              (SDL_GetWindowFlags(hwnd->native->sdl) & SDL_WINDOW_MAXIMIZED) ? SIZE_MAXIMIZED
                                                                                       : SIZE_RESTORED);
             break;
         case SDL_WINDOWEVENT_MINIMIZED:
@@ -57,7 +50,7 @@ void translate_window_event(HWND hwnd, const SDL_WindowEvent& e) {
         case SDL_WINDOWEVENT_RESTORED:
         case SDL_WINDOWEVENT_MAXIMIZED: {
             int w = 0, h = 0;
-            SDL_GetWindowSize(hwnd->sdl, &w, &h);
+            SDL_GetWindowSize(hwnd->native->sdl, &w, &h);
             resize_client(hwnd, w, h, e.event == SDL_WINDOWEVENT_MAXIMIZED ? SIZE_MAXIMIZED : SIZE_RESTORED);
             break;
         }
@@ -75,10 +68,10 @@ void translate_window_event(HWND hwnd, const SDL_WindowEvent& e) {
             if (layer().capture == hwnd) {
                 int gx = 0, gy = 0, wx = 0, wy = 0;
                 const uint32_t buttons = SDL_GetGlobalMouseState(&gx, &gy);
-                SDL_GetWindowPosition(hwnd->sdl, &wx, &wy);
+                SDL_GetWindowPosition(hwnd->native->sdl, &wx, &wy);
                 int32_t x = gx - wx, y = gy - wy;
                 if (x >= 0 && y >= 0 && x < hwnd->client_width && y < hwnd->client_height) x = y = -1;
-                queue(hwnd, WM_MOUSEMOVE, mouse_key_state(buttons), client_position(x, y));
+                queue_input(hwnd, WM_MOUSEMOVE, mouse_key_state(buttons), client_position(x, y));
             }
             break;
         default:
@@ -126,7 +119,7 @@ void translate_event(const SDL_Event& event) {
         case SDL_KEYDOWN:
         case SDL_KEYUP:
             if (HWND w = window_of_sdl_id(event.key.windowID))
-                queue(w, event.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP,
+                queue_input(w, event.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP,
                       virtual_key_of(event.key.keysym.sym), key_lparam(event.key));
             break;
         case SDL_MOUSEMOTION:
@@ -136,7 +129,7 @@ void translate_event(const SDL_Event& event) {
                 // it has captured the mouse.
                 const bool inside = x >= 0 && y >= 0 && x < w->client_width && y < w->client_height;
                 if (!inside && layer().capture != w) break;
-                queue(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), client_position(x, y));
+                queue_input(w, WM_MOUSEMOVE, mouse_key_state(event.motion.state), client_position(x, y));
             }
             break;
         case SDL_MOUSEBUTTONDOWN:
@@ -159,7 +152,7 @@ void translate_event(const SDL_Event& event) {
                 buttons = down ? buttons | mask : buttons & ~mask;
                 const bool left = button == SDL_BUTTON_LEFT;
                 const UINT message = down ? (left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN) : (left ? WM_LBUTTONUP : WM_RBUTTONUP);
-                queue(w, message, mouse_key_state(buttons), position);
+                queue_input(w, message, mouse_key_state(buttons), position);
             }
             break;
         }
@@ -173,13 +166,23 @@ void translate_event(const SDL_Event& event) {
 
 }  // namespace tavelin::platform
 
-HWND WINAPI SetCapture(HWND hwnd) {
-    const HWND previous = layer().capture;
-    layer().capture = live_window(hwnd);
-    return previous;
-}
-
-BOOL WINAPI ReleaseCapture() {
-    layer().capture = nullptr;
-    return TRUE;
+BOOL WINAPI GetMessageA(MSG* msg, HWND, UINT, UINT) {
+    if (msg == nullptr) return -1;
+    LayerState& s = layer();
+    for (;;) {
+        // A close or a resize is handled (sent) as it comes up.
+        SDL_Event event;
+        while (s.input.empty() && s.backend_ready && SDL_PollEvent(&event)) translate_event(event);
+        int wait_ms = 0;
+        switch (next_message(msg, true, &wait_ms)) {
+            case NextMessage::Message: return TRUE;
+            case NextMessage::Quit: return FALSE;
+            case NextMessage::NoWindow:
+                // Nothing could ever arrive (the window could not be opened):
+                // end the loop as a failure instead of waiting forever.
+                *msg = message_for(nullptr, WM_QUIT, 1, 0);
+                return FALSE;
+            case NextMessage::Nothing: SDL_WaitEventTimeout(nullptr, wait_ms); break;
+        }
+    }
 }

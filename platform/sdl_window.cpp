@@ -2,7 +2,9 @@
 // each one's picture to the screen, and the message box.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/sdl_native.h"
 
@@ -25,6 +27,10 @@ Borders borders_of(SDL_Window* w) {
     return b;
 }
 
+// Every native window made, kept until the process ends (a destroyed one
+// stays hidden, see hide_native_window).
+std::vector<std::unique_ptr<NativeWindow>> native_windows;
+
 }  // namespace
 
 namespace tavelin::platform {
@@ -42,7 +48,7 @@ NativeWindow* create_native_window(const char* title, int x, int y, int32_t* wid
     SDL_SetWindowMaximumSize(sdl, largest_client_side, largest_client_side);
     show_icon(sdl, icon);
     SDL_GetWindowSize(sdl, width, height);
-    NativeWindow* native = new NativeWindow;
+    NativeWindow* native = native_windows.emplace_back(std::make_unique<NativeWindow>()).get();
     native->sdl = sdl;
     native->sdl_id = SDL_GetWindowID(sdl);
     return native;

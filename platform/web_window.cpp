@@ -45,7 +45,10 @@ NativeWindow* create_native_window(const char*, int, int, int32_t* width, int32_
     *height = std::min(*height, largest_client_side);
     tavelin_canvas_resize(*width, *height);
     tavelin_canvas_show(0);
-    return new NativeWindow;
+    // The page's one window record lives as long as the page.
+    static NativeWindow page_canvas;
+    page_canvas = NativeWindow{};
+    return &page_canvas;
 }
 
 void hide_native_window(NativeWindow* native) {

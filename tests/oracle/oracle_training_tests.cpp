@@ -106,10 +106,18 @@ TEST(Chain, IsChosenForTheProgramsNetworkAlone) {
     };
     const Case cases[] = {
         {"the program's network", true, [](Network&) {}},
-        {"a dense layer of 12", false, [](Network& n) { n[3] = new DenseLayer(n[2]->output.shape(), 12); }},
+        {"a dense layer of 12", false,
+         [](Network& n) {
+             static DenseLayer dense_12(n[2]->output.shape(), 12);
+             n[3] = &dense_12;
+         }},
         {"three layers", false, [](Network& n) { n.pop_back(); }},
         {"input gradients read", false, [](Network& n) { static_cast<ConvLayer*>(n[0])->input_grads_read = true; }},
-        {"pooling 3 x 3", false, [](Network& n) { n[2] = new MaxPoolLayer(3, 3, n[1]->output.shape()); }},
+        {"pooling 3 x 3", false,
+         [](Network& n) {
+             static MaxPoolLayer pooling_3(3, 3, n[1]->output.shape());
+             n[2] = &pooling_3;
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

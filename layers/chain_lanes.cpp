@@ -44,8 +44,9 @@ static_assert(maps == lanes::width && conv_side % lanes::width == 0, "the chain'
 
 // Filters summed side by side over one pair of output rows: as many
 // accumulators as the registers hold (two per filter), next to the input
-// rows in use and a weight. Below AVX-512, the filter-gradient rows summed
-// in one walk over the output positions, then the rest.
+// rows in use and a weight. With 4 lanes, the filter-gradient rows summed
+// in one walk over the output positions, then the rest (AVX2 sums them in
+// row pairs, AVX-512 all at once).
 // The dense walk's terms go beside the taps where the registers have room
 // for its sums next to the convolution's; else after each pair of rows.
 #if defined(__AVX512F__)  // 32 registers of 16 lanes
@@ -53,7 +54,6 @@ constexpr int32_t maps_per_block = 8;
 constexpr bool dense_beside_taps = true;
 #elif defined(__AVX__)    // 16 registers of 8 lanes
 constexpr int32_t maps_per_block = 4;
-constexpr int32_t cell_rows_first = 3;
 constexpr bool dense_beside_taps = true;
 #else                     // 16 registers of 4 lanes
 constexpr int32_t maps_per_block = 2;

@@ -209,10 +209,7 @@ LRESULT CALLBACK explorer_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
     }
     switch (message) {
         case WM_CREATE:
-            end_stroke(e.stroke);
-            clear_canvas();
-            canvas_width = canvas_side;
-            canvas_height = canvas_side;
+            begin_drawing(e.stroke);
             e.state.hint = training_hint;
             SetWindowPos(hwnd, HWND_TOP, explorer_x, explorer_y, explorer_width, explorer_height, 0);
             SetTimer(hwnd, tick_timer, tick_period_ms, nullptr);

@@ -176,6 +176,13 @@ PixelsDc pixels_dc(HDC dc, const Pixel* pixels, int32_t width, int32_t height) {
     return m;
 }
 
+void begin_drawing(Stroke& stroke) {
+    end_stroke(stroke);
+    clear_canvas();
+    canvas_width = canvas_side;
+    canvas_height = canvas_side;
+}
+
 void stretch_and_release(HDC dc, PixelsDc& m, int dest_width, int dest_height) {
     StretchBlt(dc, 0, 0, dest_width, dest_height, m.memory, 0, 0, m.width, m.height, SRCCOPY);
     SelectObject(m.memory, m.previous);
@@ -195,10 +202,7 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 
     switch (message) {
         case WM_CREATE:
-            end_stroke(stroke);
-            clear_canvas();
-            canvas_width = canvas_side;
-            canvas_height = canvas_side;
+            begin_drawing(stroke);
             SetWindowPos(hwnd, HWND_TOP, window_x, window_y, window_width, window_height, 0);
             SetTimer(hwnd, repaint_timer, repaint_period_ms, nullptr);
             return 0;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/canvas.h"
+#include "app/stroke.h"
 #include "platform/win32.h"
 #include "training/data_folder.h"
 #include "training/network.h"
@@ -40,6 +41,9 @@ extern TrainingConfig window_training_config;
 void find_training_data();
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+// What both windows do on creation before placing themselves: no stroke
+// under way, a white 28 x 28 canvas.
+void begin_drawing(Stroke& stroke);
 // A memory DC that holds a copy of width x height pixels, to draw on
 // before it goes to the window.
 struct PixelsDc {

@@ -75,13 +75,12 @@ Chain chain_of(LayerList layers) {
 
 // ---- forward ---------------------------------------------------------------
 
-// The larger of m and each lane of v, by the pooling's strict test.
-TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::select(lanes::greater(v, m), v, m); }
+// The larger of m and each lane of v, by the pooling's strict test: m
+// stays on a tie and where v is NaN.
+TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::greater_of(v, m); }
 
-TAVELIN_LANES_INLINE float8 rectify(float8 v) {
-    const float8 zero = lanes::splat(0.0f);
-    return lanes::select(lanes::greater(zero, v), zero, v);
-}
+// 0 where 0 > v, else v (so -0 and NaN stay as they are).
+TAVELIN_LANES_INLINE float8 rectify(float8 v) { return lanes::greater_of(lanes::splat(0.0f), v); }
 
 // The dense sums walking the pooled maps in their order (x outermost, z
 // innermost): neurons 0..7 in lanes, 8 and 9 as scalars; `next` is the
@@ -182,13 +181,19 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
         lanes::store(relu_out + at, top[g]);
         lanes::store(relu_out + at + conv_side, bottom[g]);
     }
+    // The window's scan keeps the first of its largest values (a later
+    // value must be strictly greater to replace it, and NaN never does),
+    // and the first largest of a sequence is the first largest of the
+    // first largest of each of its parts: so each column's pair of rows is
+    // taken first, on whole vectors, then the window's two columns.
+    float8 column[NF];
+    TAVELIN_UNROLL(16)
+    for (int g = 0; g < NF; g++)
+        column[g] = keep_greater(keep_greater(lanes::splat(lowest_finite), top[g]), bottom[g]);
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g += 2) {
-        float8 m = lanes::splat(lowest_finite);
-        m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(top[g], top[g + 1]));
-        m = keep_greater(m, lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(bottom[g], bottom[g + 1]));
-        m = keep_greater(m, lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(top[g], top[g + 1]));
-        m = keep_greater(m, lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(bottom[g], bottom[g + 1]));
+        const float8 m = keep_greater(lanes::pick<0, 2, 4, 6, 8, 10, 12, 14>(column[g], column[g + 1]),
+                                      lanes::pick<1, 3, 5, 7, 9, 11, 13, 15>(column[g], column[g + 1]));
         float* pooled = pool_out + (f0 + g) * pool_plane + (y / 2) * pool_side + x0 / 2;
         lanes::store_low(pooled, m);
         lanes::store_high(pooled + pool_plane, m);

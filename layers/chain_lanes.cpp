@@ -7,6 +7,9 @@
 // layout the filter gradients read. Every sum is still the plain loops'
 // sum, the same terms in the same order; every layer's output and input
 // gradients are written as its own passes write them.
+#include <cstddef>
+#include <cstring>
+
 #include "layers/float8.h"
 #include "layers/lanes.h"
 
@@ -41,6 +44,7 @@ constexpr int32_t chunks = conv_side / lanes::width;  // groups of 8 output colu
 #define TAVELIN_PRAGMA(x) _Pragma(#x)
 #define TAVELIN_UNROLL(n) TAVELIN_PRAGMA(GCC unroll n)
 static_assert(maps == lanes::width && conv_side % lanes::width == 0, "the chain's shapes fill whole lane groups");
+static_assert(neurons == lanes::width + 2, "neurons 8 and 9 go in pairs");
 
 // Filters summed side by side over one pair of output rows: as many
 // accumulators as the registers hold (two per filter), next to the input
@@ -82,29 +86,56 @@ TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::gre
 // 0 where 0 > v, else v (so -0 and NaN stay as they are).
 TAVELIN_LANES_INLINE float8 rectify(float8 v) { return lanes::greater_of(lanes::splat(0.0f), v); }
 
+// Two lanes of weights or sums, for neurons 8 and 9, in a 4-lane vector
+// whose other two lanes go unused.
+typedef float pair4 __attribute__((vector_size(16)));
+typedef double double2 __attribute__((vector_size(16)));
+
+TAVELIN_LANES_INLINE pair4 low_four(float8 v) {
+#if defined(__AVX__)
+    return __builtin_shufflevector(v, v, 0, 1, 2, 3);
+#else
+    return v.lo;
+#endif
+}
+
 // The dense sums walking the pooled maps in their order (x outermost, z
-// innermost): neurons 0..7 in lanes, 8 and 9 as scalars; `next` is the
-// walk's next term.
+// innermost): neurons 0..7 in lanes of `first`, 8 and 9 in lanes 0 and 1 of
+// `rest`; `next` is the walk's next term.
 struct DenseWalk {
     const float* in;
     const int32_t* input_at;
-    const float* by_input;  // neurons 0..7
-    const float* rest;      // neurons 8 and 9, as stored
+    const float* by_input;  // neurons 0..7 (DenseScratch::weights_by_input)
+    const float* pairs;     // neurons 8 and 9 (DenseScratch::pairs_by_input)
     float8 first;
-    float rest_sums[neurons - lanes::width];
+    pair4 rest;
     int32_t next;
 
     TAVELIN_LANES_INLINE void add_term() {
-        const int32_t m = input_at[next++];
-        const float v = in[m];
+        const ptrdiff_t m = input_at[next++];
+        const float8 v = lanes::splat(in[m]);
         first = first + v * lanes::load(by_input + m * lanes::width);
-        for (int k = 0; k < neurons - lanes::width; k++)
-            rest_sums[k] = rest_sums[k] + v * rest[k * dense_inputs + m];
+        // One 8-byte load of the pair, the other lanes zero.
+        double both;
+        std::memcpy(&both, pairs + 2 * m, sizeof both);
+        const pair4 w = reinterpret_cast<pair4>(double2{both, 0.0});
+        rest = rest + low_four(v) * w;
     }
     TAVELIN_LANES_INLINE void add_terms_to(int32_t end) {
         while (next < end) add_term();
     }
 };
+
+// Neurons 8 and 9's weights for inputs from .. to-1 side by side, the
+// layout the walk reads.
+void lay_out_pairs(DenseLayer& d, int32_t from, int32_t to) {
+    const float* w = d.weights.data + lanes::width * dense_inputs;
+    float* pairs = d.scratch.pairs_by_input.data;
+    for (int32_t m = from; m < to; m++) {
+        pairs[2 * m] = w[m];
+        pairs[2 * m + 1] = w[dense_inputs + m];
+    }
+}
 
 // Output columns x0 .. x0+7 of rows y and y+1 for maps f0 .. f0+NF-1:
 // the sums, the rectified sums and their 2 x 2 maxima, all written.
@@ -208,15 +239,16 @@ void forward_all(const Chain& c) {
     lay_out_filters(c.conv);
     if (!c.dense.scratch.laid_out) {
         lay_out_weights(c.dense, 0, 0, dense_inputs);
+        lay_out_pairs(c.dense, 0, dense_inputs);
         c.dense.scratch.laid_out = true;
     }
     const float* taps = c.conv.scratch.filters_by_offset.data;
     DenseWalk walk = {c.dense.input.data,
                       c.dense.scratch.input_at_step.data(),
                       c.dense.scratch.weights_by_input.data,
-                      c.dense.weights.data + lanes::width * dense_inputs,
+                      c.dense.scratch.pairs_by_input.data,
                       lanes::splat(0.0f),
-                      {},
+                      pair4{},
                       0};
     constexpr int32_t row_pairs = conv_side / 2;
     constexpr int32_t terms_per_chunk = dense_inputs / chunks;
@@ -233,7 +265,7 @@ void forward_all(const Chain& c) {
     }
     walk.add_terms_to(dense_inputs);
     for (int32_t k = 0; k < neurons; k++) {
-        const float sum = k < lanes::width ? lanes::lane(walk.first, k) : walk.rest_sums[k - lanes::width];
+        const float sum = k < lanes::width ? lanes::lane(walk.first, k) : walk.rest[k - lanes::width];
         c.dense.sums[size_t(k)] = sum;
         c.dense.output[k] = sigmoid(sum);
     }
@@ -298,6 +330,7 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
     float* const weights = d.weights.data;
     float* const grads = d.input_grads.data;
     float* const by_input = d.scratch.weights_by_input.data;
+    float* const pairs = d.scratch.pairs_by_input.data;
 #if defined(__AVX512F__)
     // 16 inputs a time: half the instructions for the same lane-by-lane
     // arithmetic; the two halves are laid out one after the other.
@@ -338,8 +371,13 @@ void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
         }
         store_by_input(by_input + m * lanes::width, low);
         store_by_input(by_input + (m + lanes::width) * lanes::width, high);
+        store(pairs + 2 * m, __builtin_shufflevector(w[8], w[9], 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23));
+        store(pairs + 2 * m + 16,
+              __builtin_shufflevector(w[8], w[9], 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31));
 #else
         store_by_input(by_input + m * lanes::width, w);
+        store(pairs + 2 * m, lanes::pick<0, 8, 1, 9, 2, 10, 3, 11>(w[8], w[9]));
+        store(pairs + 2 * m + lanes::width, lanes::pick<4, 12, 5, 13, 6, 14, 7, 15>(w[8], w[9]));
 #endif
     }
     d.scratch.laid_out = true;

@@ -94,6 +94,7 @@ void prepare_dense_lanes(DenseLayer& l) {
         for (int32_t y = 0; y < in.y; y++)
             for (int32_t z = 0; z < in.z; z++) l.scratch.input_at_step.push_back(x + y * in.x + z * in.x * in.y);
     l.scratch.weights_by_input = Tensor(lane_count, n, 1);
+    if (l.output.size_x >= lane_count + 2) l.scratch.pairs_by_input = Tensor(2, n, 1);
 }
 
 void forward_dense(DenseLayer& l) { l.kernels->forward_dense(l); }

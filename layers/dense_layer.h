@@ -20,9 +20,12 @@ struct DenseScratch {
     std::vector<int32_t> input_at_step;
     // Weights of up to 8 neurons side by side: weight (m, o0 + k) at 8m + k.
     Tensor weights_by_input;
+    // The chain's: neurons 8 and 9 side by side, weight (m, 8 + k) at
+    // 2m + k, so that its walk takes both from one 8-byte load.
+    Tensor pairs_by_input;
     // Whether weights_by_input holds neurons 0..7 of `weights` as they are
-    // now. Anything that changes the weights other than the chain's update
-    // clears it (weights_changed).
+    // now, and pairs_by_input neurons 8 and 9. Anything that changes the
+    // weights other than the chain's update clears it (weights_changed).
     bool laid_out = false;
 };
 

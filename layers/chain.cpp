@@ -49,6 +49,14 @@ void use_chain(LayerList layers, size_t count) {
     if (level == nullptr || level->forward_chain == nullptr) return;
     for (size_t i = 0; i < count; i++)
         if (layers[i]->kernels != level) return;
+    ConvScratch& s = static_cast<ConvLayer&>(*layers[0]).scratch;
+    if (level->chain_leaves_maps && s.sums_by_position.count() == 0) {
+        const Shape sums = layers[0]->output.shape(), pooled = layers[2]->output.shape();
+        s.sums_by_position = Tensor(sums.z, sums.x * sums.y, 1);
+        s.rectified_by_position = Tensor(sums.z, sums.x * sums.y, 1);
+        s.pooled_by_position = Tensor(pooled.z, pooled.x * pooled.y, 1);
+        s.pooled_grads_by_position = Tensor(pooled.z, pooled.x * pooled.y, 1);
+    }
     layers[0]->chain = level;
 }
 

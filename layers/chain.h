@@ -2,9 +2,13 @@
 // stride 1 and 8 filters on a 28 x 28 image -> rectifier -> 2 x 2 pooling
 // -> dense sigmoid. Its fused passes keep values in registers from one
 // layer into the next instead of writing and reading them back between
-// passes; every layer's output, input gradients, weights and cells get
-// the bits the layers' own passes give them, one by one. Any other network
-// runs layer by layer.
+// passes; every layer's weights and cells, the pooling's and the dense
+// layer's outputs and the dense layer's input gradients get the bits the
+// layers' own passes give them, one by one. So do the maps in between (the
+// convolution's and the rectifier's outputs, the rectifier's and the
+// pooling's input gradients) unless the level's chain keeps them to itself
+// (LayerKernels::chain_leaves_maps). Any other network runs layer by
+// layer.
 #pragma once
 
 #include <cstddef>

@@ -29,6 +29,14 @@ struct ConvScratch {
     // the input, and in a filter, for i, j, z in the order the sums take them.
     std::vector<int32_t> window_offsets;
     std::vector<int32_t> filter_offsets;
+    // The chain's (chain.h), at the levels where it keeps the filters in
+    // lanes from the sums to the pooling: the sums and the rectified sums by
+    // output position as grads_by_position, and the pooled values and their
+    // gradients by pooled position (x outer, y inner, the filter fastest).
+    Tensor sums_by_position;
+    Tensor rectified_by_position;
+    Tensor pooled_by_position;
+    Tensor pooled_grads_by_position;
 };
 
 struct ConvLayer : Layer {

@@ -68,7 +68,7 @@ const LayerKernels& plain_kernels() {
         forward_dense_plain, backward_dense_plain, update_dense_plain,
         forward_relu_plain,  backward_relu_plain,
         forward_maxpool_plain, backward_maxpool_plain,
-        nullptr, nullptr,
+        nullptr, nullptr, false,
     };
     return plain;
 }

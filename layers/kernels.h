@@ -43,6 +43,12 @@ struct LayerKernels {
     // The program's network as one chain (chain.h); null for plain.
     void (*forward_chain)(LayerList layers, const Tensor& image);
     void (*backward_chain)(LayerList layers, const Tensor& next);
+    // Whether the chain keeps the maps between the convolution and the
+    // pooling to itself: it then leaves the convolution's and the
+    // rectifier's outputs and the rectifier's and the pooling's input
+    // gradients unwritten, since within a step only the chain reads them
+    // (recognition runs the layers one by one and writes them all).
+    bool chain_leaves_maps;
 };
 
 // The plain twins of every pass.

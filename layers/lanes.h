@@ -48,6 +48,19 @@ void update_conv_lanes(ConvLayer& layer);
 // working space (ConvScratch::filters_by_offset).
 void lay_out_filters(ConvLayer& layer);
 
+// Whether the chain keeps the 8 filters in the lanes of its vectors from
+// the convolution's sums through the pooling and back (ConvScratch's
+// *_by_position), which leaves the layers' maps in between unwritten
+// (LayerKernels::chain_leaves_maps): with 8 lanes and 16 registers that
+// saves turning the maps around between the passes. At the other levels
+// the convolution keeps output columns in lanes.
+#if defined(__AVX__) && !defined(__AVX512F__)
+#define TAVELIN_CHAIN_BY_POSITION 1
+#else
+#define TAVELIN_CHAIN_BY_POSITION 0
+#endif
+constexpr bool chain_by_position = TAVELIN_CHAIN_BY_POSITION;
+
 extern const LayerKernels kernels;
 
 }  // namespace tavelin::TAVELIN_LEVEL

@@ -10,6 +10,7 @@ const LayerKernels kernels = {
     forward_relu_lanes,  backward_relu_lanes,
     forward_maxpool_lanes, backward_maxpool_lanes,
     forward_chain_lanes, backward_chain_lanes,
+    chain_by_position,
 };
 
 }  // namespace tavelin::TAVELIN_LEVEL

@@ -1,0 +1,279 @@
+// The chain's maps (chain_parts.h) with the filters in lanes: the 8
+// filters' values at one position a vector (chain_by_position), from the
+// convolution's sums through the pooling and back to the filter gradients,
+// which read the gradients that way (ConvScratch::grads_by_position). The
+// sums, rectified sums and pooled values stay in the convolution's scratch
+// by position; only the pooled values are turned around, into the pooling
+// layer's output, which the dense layer's update reads.
+#include "layers/chain_parts.h"
+
+#if TAVELIN_CHAIN_BY_POSITION
+
+// As in chain_columns.cpp: every image value is one broadcast load away.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-predictive-commoning")
+#endif
+
+namespace tavelin::TAVELIN_LEVEL::chain_parts {
+
+namespace {
+
+// Output positions a block: 2 columns by block_rows rows, whole pooling
+// windows, one accumulator each beside a weight vector and an image value
+// in the 16 registers.
+constexpr int32_t block_rows = 6;
+
+// Output positions (x0, x0 + 1) by (y0 .. y0 + 5), each one accumulator
+// with the 8 filters in lanes: three pooling windows, one above the other.
+// Each lane's sum takes its terms in the plain order, i outer, j inner.
+// The sums and the rectified sums go by position into the chain's scratch,
+// and each window's maximum, scanning (x0, y), (x0, y + 1), (x0 + 1, y),
+// (x0 + 1, y + 1), by pooled position.
+void conv_block(const Chain& c, const float* taps, int32_t x0, int32_t y0) {
+    ConvScratch& s = c.conv.scratch;
+    float8 acc[2][block_rows];
+    TAVELIN_UNROLL(2)
+    for (int dx = 0; dx < 2; dx++)
+        TAVELIN_UNROLL(6)
+        for (int dy = 0; dy < block_rows; dy++) acc[dx][dy] = lanes::splat(0.0f);
+    const float* corner = c.conv.input.data + x0 + y0 * image_side;
+    for (int32_t i = 0; i < extent; i++)
+        for (int32_t j = 0; j < extent; j++) {
+            const float8 w = lanes::load(taps + (i * extent + j) * maps);
+            const float* p = corner + i + j * image_side;
+            TAVELIN_UNROLL(2)
+            for (int dx = 0; dx < 2; dx++)
+                TAVELIN_UNROLL(6)
+                for (int dy = 0; dy < block_rows; dy++) acc[dx][dy] = acc[dx][dy] + p[dx + dy * image_side] * w;
+        }
+    float* const sums = s.sums_by_position.data;
+    float* const rectified = s.rectified_by_position.data;
+    float* const pooled = s.pooled_by_position.data;
+    TAVELIN_UNROLL(2)
+    for (int dx = 0; dx < 2; dx++)
+        TAVELIN_UNROLL(6)
+        for (int dy = 0; dy < block_rows; dy++) {
+            const int32_t at = ((x0 + dx) * conv_side + y0 + dy) * maps;
+            lanes::store(sums + at, acc[dx][dy]);
+            acc[dx][dy] = rectify(acc[dx][dy]);
+            lanes::store(rectified + at, acc[dx][dy]);
+        }
+    TAVELIN_UNROLL(3)
+    for (int w = 0; w < block_rows / 2; w++) {
+        float8 m = lanes::splat(lowest_finite);
+        m = keep_greater(m, acc[0][2 * w]);
+        m = keep_greater(m, acc[0][2 * w + 1]);
+        m = keep_greater(m, acc[1][2 * w]);
+        m = keep_greater(m, acc[1][2 * w + 1]);
+        lanes::store(pooled + ((x0 / 2) * pool_side + y0 / 2 + w) * maps, m);
+    }
+}
+
+// The pooled values by position to the pooling layer's output (x fastest
+// in each map): 8 columns, then 4, of each pooled row turned around.
+void store_pooled(const Chain& c) {
+    const float* pooled = c.conv.scratch.pooled_by_position.data;
+    float* const out = c.pool.output.data;
+    for (int32_t y = 0; y < pool_side; y++) {
+        float8 r[maps];
+        TAVELIN_UNROLL(8)
+        for (int u = 0; u < maps; u++) r[u] = lanes::load(pooled + (u * pool_side + y) * maps);
+        lanes::transpose(r);
+        TAVELIN_UNROLL(8)
+        for (int z = 0; z < maps; z++) lanes::store(out + z * pool_plane + y * pool_side, r[z]);
+        TAVELIN_UNROLL(8)
+        for (int u = 0; u < maps; u++)
+            r[u] = u < pool_side - maps ? lanes::load(pooled + ((maps + u) * pool_side + y) * maps) : lanes::splat(0.0f);
+        lanes::transpose(r);
+        TAVELIN_UNROLL(8)
+        for (int z = 0; z < maps; z++) lanes::store_low(out + z * pool_plane + y * pool_side + maps, r[z]);
+    }
+}
+
+}  // namespace
+
+// The convolution with the filters in lanes, two output columns at a time
+// (one pooled column), six rows at a time. Once a pooled column is done,
+// its 96 terms of the dense walk go beside the next column's sums; the
+// last column's follow it.
+void forward_maps(const Chain& c, const float* taps, DenseWalk& dense_walk) {
+    DenseWalk walk = dense_walk;  // in registers, not through the reference
+    constexpr int32_t groups = conv_side / block_rows;
+    constexpr int32_t terms_per_column = dense_inputs / pool_side;
+    constexpr int32_t terms_per_group = terms_per_column / groups;
+    static_assert(terms_per_group * groups * pool_side == dense_inputs, "the walk splits evenly");
+    for (int32_t px = 0; px < pool_side; px++)
+        for (int32_t g = 0; g < groups; g++) {
+            conv_block(c, taps, 2 * px, g * block_rows);
+            if (px > 0) walk.add_terms_to((px - 1) * terms_per_column + (g + 1) * terms_per_group);
+        }
+    store_pooled(c);
+    dense_walk = walk;
+}
+
+namespace {
+
+// The dense layer's input gradients (the pooled values' gradients) by
+// pooled position, the layout of ConvScratch::pooled_by_position: store_pooled
+// the other way round.
+void pooled_grads_by_position(const Chain& c) {
+    const float* grads = c.dense.input_grads.data;
+    float* const out = c.conv.scratch.pooled_grads_by_position.data;
+    for (int32_t y = 0; y < pool_side; y++) {
+        float8 r[maps];
+        TAVELIN_UNROLL(8)
+        for (int z = 0; z < maps; z++) r[z] = lanes::load(grads + z * pool_plane + y * pool_side);
+        lanes::transpose(r);
+        TAVELIN_UNROLL(8)
+        for (int u = 0; u < maps; u++) lanes::store(out + (u * pool_side + y) * maps, r[u]);
+        // Columns 8..11: the high half of a load that ends at the row's end.
+        TAVELIN_UNROLL(8)
+        for (int z = 0; z < maps; z++) {
+            const float8 v = lanes::load(grads + z * pool_plane + y * pool_side + pool_side - maps);
+            r[z] = lanes::pick<4, 5, 6, 7, 4, 5, 6, 7>(v, v);
+        }
+        lanes::transpose(r);
+        TAVELIN_UNROLL(4)
+        for (int u = 0; u < pool_side - maps; u++) lanes::store(out + ((maps + u) * pool_side + y) * maps, r[u]);
+    }
+}
+
+// The pooling's and the rectifier's backward passes in one, with the
+// filters in lanes: the pooling's gradient is 0 + e * G (e = 1 where the
+// rectified value is its window's maximum), the rectifier's that gradient
+// where the sum was not negative, which goes by position to the filter
+// gradients (ConvScratch::grads_by_position). The two layers' own
+// input_grads are not written: only these gradients read them.
+void pool_and_relu_backward_by_position(const Chain& c) {
+    pooled_grads_by_position(c);
+    const ConvScratch& s = c.conv.scratch;
+    const float* sums = s.sums_by_position.data;
+    const float* rectified = s.rectified_by_position.data;
+    const float* pooled = s.pooled_by_position.data;
+    const float* pooled_grads = s.pooled_grads_by_position.data;
+    float* const by_position = c.conv.scratch.grads_by_position.data;
+    const float8 zero = lanes::splat(0.0f), one = lanes::splat(1.0f);
+    for (int32_t px = 0; px < pool_side; px++)
+        for (int32_t py = 0; py < pool_side; py++) {
+            const int32_t window = (px * pool_side + py) * maps;
+            const float8 g = lanes::load(pooled_grads + window), m = lanes::load(pooled + window);
+            TAVELIN_UNROLL(2)
+            for (int dx = 0; dx < 2; dx++)
+                TAVELIN_UNROLL(2)
+                for (int dy = 0; dy < 2; dy++) {
+                    const int32_t at = ((2 * px + dx) * conv_side + 2 * py + dy) * maps;
+                    const float8 e = lanes::select(lanes::equal(lanes::load(rectified + at), m), one, zero);
+                    const float8 pool_grad = zero + e * g;
+                    lanes::store(by_position + at,
+                                 lanes::select(lanes::greater(zero, lanes::load(sums + at)), zero, pool_grad));
+                }
+        }
+}
+
+// The filter gradients of cell rows b and b + 1 in one walk: cell (a, b)
+// at output position (i, j) and cell (a, b + 1) at (i, j - 1) multiply the
+// same image value, (i + a, j + b), so one broadcast of it serves both
+// with the gradients of two positions held in registers. Each cell still
+// takes its terms in the plain order (i outer, j inner); at j = 0 only row
+// b takes a term, at j = 24 only row b + 1. Three rows so would need more
+// than the 16 registers.
+void cell_row_pair(const Chain& c, int32_t b) {
+    const float* by_position = c.conv.scratch.grads_by_position.data;
+    float8 upper[extent], lower[extent];  // cell rows b and b + 1
+    for (int a = 0; a < extent; a++) upper[a] = lower[a] = lanes::splat(0.0f);
+    for (int32_t i = 0; i < conv_side; i++) {
+        const float* column = by_position + i * conv_side * maps;  // position (i, 0)
+        const float* p = c.conv.input.data + i + b * image_side;  // image (i, b)
+        float8 d = lanes::load(column);
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < extent; a++) upper[a] = upper[a] + p[a] * d;
+        for (int32_t j = 1; j < conv_side; j++) {
+            const float8 before = d;
+            d = lanes::load(column + j * maps);
+            const float* q = p + j * image_side;
+            TAVELIN_UNROLL(5)
+            for (int a = 0; a < extent; a++) {
+                upper[a] = upper[a] + q[a] * d;
+                lower[a] = lower[a] + q[a] * before;
+            }
+        }
+        const float* q = p + conv_side * image_side;
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < extent; a++) lower[a] = lower[a] + q[a] * d;
+    }
+    for (int32_t k = 0; k < maps; k++) {
+        CellTensor& cells = c.conv.filter_grads[size_t(k)];
+        for (int a = 0; a < extent; a++) {
+            cells(a, b, 0).value = lanes::lane(upper[a], k);
+            cells(a, b + 1, 0).value = lanes::lane(lower[a], k);
+        }
+    }
+}
+
+// Cells (a, b), (a, b + 1) and (a, b + 2) for a = A0 .. A0+NA-1 in one
+// walk, the same way three rows deep: the third row's cell at position
+// (i, j - 2) multiplies the same image value as well.
+template <int A0, int NA>
+void cell_row_triple(const Chain& c, int32_t b) {
+    const float* by_position = c.conv.scratch.grads_by_position.data;
+    float8 acc[3][NA];  // cell rows b, b + 1, b + 2
+    for (int r = 0; r < 3; r++)
+        for (int a = 0; a < NA; a++) acc[r][a] = lanes::splat(0.0f);
+    for (int32_t i = 0; i < conv_side; i++) {
+        const float* column = by_position + i * conv_side * maps;  // position (i, 0)
+        const float* p = c.conv.input.data + i + A0 + b * image_side;  // image (i + A0, b)
+        float8 d = lanes::load(column);
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < NA; a++) acc[0][a] = acc[0][a] + p[a] * d;
+        float8 before = d;
+        d = lanes::load(column + maps);
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < NA; a++) {
+            acc[0][a] = acc[0][a] + p[image_side + a] * d;
+            acc[1][a] = acc[1][a] + p[image_side + a] * before;
+        }
+        for (int32_t j = 2; j < conv_side; j++) {
+            const float8 before2 = before;
+            before = d;
+            d = lanes::load(column + j * maps);
+            const float* q = p + j * image_side;
+            TAVELIN_UNROLL(5)
+            for (int a = 0; a < NA; a++) {
+                acc[0][a] = acc[0][a] + q[a] * d;
+                acc[1][a] = acc[1][a] + q[a] * before;
+                acc[2][a] = acc[2][a] + q[a] * before2;
+            }
+        }
+        const float* q = p + conv_side * image_side;
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < NA; a++) {
+            acc[1][a] = acc[1][a] + q[a] * d;
+            acc[2][a] = acc[2][a] + q[a] * before;
+        }
+        q += image_side;
+        TAVELIN_UNROLL(5)
+        for (int a = 0; a < NA; a++) acc[2][a] = acc[2][a] + q[a] * d;
+    }
+    for (int32_t k = 0; k < maps; k++) {
+        CellTensor& cells = c.conv.filter_grads[size_t(k)];
+        for (int r = 0; r < 3; r++)
+            for (int a = 0; a < NA; a++) cells(A0 + a, b + r, 0).value = lanes::lane(acc[r][a], k);
+    }
+}
+
+void filter_grads(const Chain& c) {
+    cell_row_pair(c, 0);
+    cell_row_triple<0, 3>(c, 2);
+    cell_row_triple<3, 2>(c, 2);
+}
+
+}  // namespace
+
+void backward_maps(const Chain& c) {
+    pool_and_relu_backward_by_position(c);
+    filter_grads(c);
+}
+
+}  // namespace tavelin::TAVELIN_LEVEL::chain_parts
+
+#endif

@@ -29,7 +29,7 @@ constexpr int32_t block_rows = 6;
 // The sums and the rectified sums go by position into the chain's scratch,
 // and each window's maximum, scanning (x0, y), (x0, y + 1), (x0 + 1, y),
 // (x0 + 1, y + 1), by pooled position.
-void conv_block(const Chain& c, const float* taps, int32_t x0, int32_t y0) {
+void conv_block(const Chain& c, const float* taps, int32_t x0, int32_t y0, DenseWalk& walk, int32_t walk_end) {
     ConvScratch& s = c.conv.scratch;
     float8 acc[2][block_rows];
     TAVELIN_UNROLL(2)
@@ -37,7 +37,7 @@ void conv_block(const Chain& c, const float* taps, int32_t x0, int32_t y0) {
         TAVELIN_UNROLL(6)
         for (int dy = 0; dy < block_rows; dy++) acc[dx][dy] = lanes::splat(0.0f);
     const float* corner = c.conv.input.data + x0 + y0 * image_side;
-    for (int32_t i = 0; i < extent; i++)
+    for (int32_t i = 0; i < extent; i++) {
         for (int32_t j = 0; j < extent; j++) {
             const float8 w = lanes::load(taps + (i * extent + j) * maps);
             const float* p = corner + i + j * image_side;
@@ -46,6 +46,8 @@ void conv_block(const Chain& c, const float* taps, int32_t x0, int32_t y0) {
                 TAVELIN_UNROLL(6)
                 for (int dy = 0; dy < block_rows; dy++) acc[dx][dy] = acc[dx][dy] + p[dx + dy * image_side] * w;
         }
+        for (int k = 0; k < 5 && walk.next < walk_end; k++) walk.add_term();
+    }
     float* const sums = s.sums_by_position.data;
     float* const rectified = s.rectified_by_position.data;
     float* const pooled = s.pooled_by_position.data;
@@ -104,8 +106,9 @@ void forward_maps(const Chain& c, const float* taps, DenseWalk& dense_walk) {
     static_assert(terms_per_group * groups * pool_side == dense_inputs, "the walk splits evenly");
     for (int32_t px = 0; px < pool_side; px++)
         for (int32_t g = 0; g < groups; g++) {
-            conv_block(c, taps, 2 * px, g * block_rows);
-            if (px > 0) walk.add_terms_to((px - 1) * terms_per_column + (g + 1) * terms_per_group);
+            const int32_t walk_end = px * terms_per_column + g * terms_per_group;
+            conv_block(c, taps, 2 * px, g * block_rows, walk, walk_end);
+            walk.add_terms_to(walk_end);
         }
     store_pooled(c);
     dense_walk = walk;
@@ -139,36 +142,39 @@ void pooled_grads_by_position(const Chain& c) {
 }
 
 // The pooling's and the rectifier's backward passes in one, with the
-// filters in lanes: the pooling's gradient is 0 + e * G (e = 1 where the
-// rectified value is its window's maximum), the rectifier's that gradient
-// where the sum was not negative, which goes by position to the filter
-// gradients (ConvScratch::grads_by_position). The two layers' own
-// input_grads are not written: only these gradients read them.
-void pool_and_relu_backward_by_position(const Chain& c) {
-    pooled_grads_by_position(c);
-    const ConvScratch& s = c.conv.scratch;
-    const float* sums = s.sums_by_position.data;
-    const float* rectified = s.rectified_by_position.data;
-    const float* pooled = s.pooled_by_position.data;
-    const float* pooled_grads = s.pooled_grads_by_position.data;
-    float* const by_position = c.conv.scratch.grads_by_position.data;
-    const float8 zero = lanes::splat(0.0f), one = lanes::splat(1.0f);
-    for (int32_t px = 0; px < pool_side; px++)
-        for (int32_t py = 0; py < pool_side; py++) {
-            const int32_t window = (px * pool_side + py) * maps;
-            const float8 g = lanes::load(pooled_grads + window), m = lanes::load(pooled + window);
-            TAVELIN_UNROLL(2)
-            for (int dx = 0; dx < 2; dx++)
-                TAVELIN_UNROLL(2)
-                for (int dy = 0; dy < 2; dy++) {
-                    const int32_t at = ((2 * px + dx) * conv_side + 2 * py + dy) * maps;
-                    const float8 e = lanes::select(lanes::equal(lanes::load(rectified + at), m), one, zero);
-                    const float8 pool_grad = zero + e * g;
-                    lanes::store(by_position + at,
-                                 lanes::select(lanes::greater(zero, lanes::load(sums + at)), zero, pool_grad));
-                }
-        }
-}
+// filters in lanes, a position at a time: the pooling's gradient is
+// 0 + e * G (e = 1 where the rectified value is its window's maximum), the
+// rectifier's that gradient where the sum was not negative. It goes by
+// position to the filter gradients (ConvScratch::grads_by_position): the
+// first of their walks computes it as it goes, the others read it. The two
+// layers' own input_grads are not written: only these gradients read them.
+struct ReluGrads {
+    const float* sums;
+    const float* rectified;
+    const float* pooled;
+    const float* pooled_grads;
+    float* by_position;
+
+    explicit ReluGrads(const Chain& c)
+        : sums(c.conv.scratch.sums_by_position.data),
+          rectified(c.conv.scratch.rectified_by_position.data),
+          pooled(c.conv.scratch.pooled_by_position.data),
+          pooled_grads(c.conv.scratch.pooled_grads_by_position.data),
+          by_position(c.conv.scratch.grads_by_position.data) {}
+
+    // Output position (i, j).
+    TAVELIN_LANES_INLINE float8 at(int32_t i, int32_t j) const {
+        const float8 zero = lanes::splat(0.0f);
+        const int32_t window = ((i / 2) * pool_side + j / 2) * maps;
+        const int32_t at = (i * conv_side + j) * maps;
+        const float8 e = lanes::select(lanes::equal(lanes::load(rectified + at), lanes::load(pooled + window)),
+                                       lanes::splat(1.0f), zero);
+        const float8 pool_grad = zero + e * lanes::load(pooled_grads + window);
+        const float8 d = lanes::select(lanes::greater(zero, lanes::load(sums + at)), zero, pool_grad);
+        lanes::store(by_position + at, d);
+        return d;
+    }
+};
 
 // The filter gradients of cell rows b and b + 1 in one walk: cell (a, b)
 // at output position (i, j) and cell (a, b + 1) at (i, j - 1) multiply the
@@ -213,20 +219,25 @@ void cell_row_pair(const Chain& c, int32_t b) {
 // Cells (a, b), (a, b + 1) and (a, b + 2) for a = A0 .. A0+NA-1 in one
 // walk, the same way three rows deep: the third row's cell at position
 // (i, j - 2) multiplies the same image value as well.
-template <int A0, int NA>
+// With Lay the walk computes the gradients it reads (ReluGrads) and leaves
+// them by position for the other walks.
+template <int A0, int NA, bool Lay>
 void cell_row_triple(const Chain& c, int32_t b) {
     const float* by_position = c.conv.scratch.grads_by_position.data;
+    const ReluGrads relu_grads(c);
+    const auto grad = [&](int32_t i, int32_t j) {
+        return Lay ? relu_grads.at(i, j) : lanes::load(by_position + (i * conv_side + j) * maps);
+    };
     float8 acc[3][NA];  // cell rows b, b + 1, b + 2
     for (int r = 0; r < 3; r++)
         for (int a = 0; a < NA; a++) acc[r][a] = lanes::splat(0.0f);
     for (int32_t i = 0; i < conv_side; i++) {
-        const float* column = by_position + i * conv_side * maps;  // position (i, 0)
         const float* p = c.conv.input.data + i + A0 + b * image_side;  // image (i + A0, b)
-        float8 d = lanes::load(column);
+        float8 d = grad(i, 0);
         TAVELIN_UNROLL(5)
         for (int a = 0; a < NA; a++) acc[0][a] = acc[0][a] + p[a] * d;
         float8 before = d;
-        d = lanes::load(column + maps);
+        d = grad(i, 1);
         TAVELIN_UNROLL(5)
         for (int a = 0; a < NA; a++) {
             acc[0][a] = acc[0][a] + p[image_side + a] * d;
@@ -235,7 +246,7 @@ void cell_row_triple(const Chain& c, int32_t b) {
         for (int32_t j = 2; j < conv_side; j++) {
             const float8 before2 = before;
             before = d;
-            d = lanes::load(column + j * maps);
+            d = grad(i, j);
             const float* q = p + j * image_side;
             TAVELIN_UNROLL(5)
             for (int a = 0; a < NA; a++) {
@@ -262,15 +273,15 @@ void cell_row_triple(const Chain& c, int32_t b) {
 }
 
 void filter_grads(const Chain& c) {
+    cell_row_triple<3, 2, true>(c, 2);
     cell_row_pair(c, 0);
-    cell_row_triple<0, 3>(c, 2);
-    cell_row_triple<3, 2>(c, 2);
+    cell_row_triple<0, 3, false>(c, 2);
 }
 
 }  // namespace
 
 void backward_maps(const Chain& c) {
-    pool_and_relu_backward_by_position(c);
+    pooled_grads_by_position(c);
     filter_grads(c);
 }
 

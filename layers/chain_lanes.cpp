@@ -100,7 +100,9 @@ TAVELIN_LANES_INLINE void store_by_input(float* out, const float8 (&w)[neurons])
 void dense_backward_and_update(DenseLayer& d, const Tensor& next) {
     float value[neurons], step[neurons], carried[neurons];
     for (int32_t o = 0; o < neurons; o++) {
-        const float s = sigmoid(d.sums[size_t(o)]);
+        // The forward sweep's sigmoid of this sum, the same function of
+        // the same value: not worked out again.
+        const float s = d.output[o];
         GradientCell& cell = d.gradients[size_t(o)];
         cell.value = ((1 - s) * s) * next[o];
         value[o] = cell.value;

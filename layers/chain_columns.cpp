@@ -1,7 +1,7 @@
 // The chain's maps (chain_parts.h) with output columns in lanes: 8 columns
 // of one map a vector, at the levels where the filters do not go in lanes
-// (chain_by_position): the 16 registers of 4-lane SSE hold too few
-// positions for that, and at AVX-512 two rows share a 16-lane vector.
+// (chain_by_position): the 16 registers of 4-lane vectors hold too few
+// positions for that, the 8 filters taking two registers a position.
 #include "layers/chain_parts.h"
 
 #if !TAVELIN_CHAIN_BY_POSITION
@@ -23,19 +23,11 @@ constexpr int32_t chunks = conv_side / lanes::width;  // groups of 8 output colu
 
 // Filters summed side by side over one pair of output rows: as many
 // accumulators as the registers hold (two per filter), next to the input
-// rows in use and a weight; the filter-gradient rows summed in one walk
-// over the output positions (with 4 lanes one row at a time; AVX-512 all
-// at once). The dense walk's terms go beside the taps where the registers
-// have room for its sums next to the convolution's; else after each pair
-// of rows.
-#if defined(__AVX512F__)  // 32 registers of 16 lanes
-constexpr int32_t maps_per_block = 8;
-constexpr bool dense_beside_taps = true;
-#else                     // 16 registers of 4 lanes
+// rows in use and a weight; the filter-gradient rows summed one row a walk
+// over the output positions. The dense walk's terms, whose sums would not
+// fit beside, go after each pair of rows.
 constexpr int32_t maps_per_block = 2;
 constexpr int32_t cell_rows_first = 1;
-constexpr bool dense_beside_taps = false;
-#endif
 
 // Output columns x0 .. x0+7 of rows y and y+1 for maps f0 .. f0+NF-1:
 // the sums, the rectified sums and their 2 x 2 maxima, all written.
@@ -43,13 +35,8 @@ constexpr bool dense_beside_taps = false;
 // Two maps share each step of the pooling, one in lanes 0..3, the other in
 // 4..7; each window scans (x0, y0), (x0, y0 + 1), (x0 + 1, y0),
 // (x0 + 1, y0 + 1).
-// Beside each tap, the dense walk takes a term while it has terms up to
-// walk_end: its chain of dependent additions then runs beside the
-// convolution's independent sums instead of after them.
 template <int NF>
-void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, int32_t y, DenseWalk& dense_walk,
-                   int32_t walk_end) {
-    DenseWalk walk = dense_walk;  // in registers while the sums run
+void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, int32_t y) {
     // Taken once: a store through a float pointer could otherwise be a
     // store to a layer's fields, which the compiler would read again.
     float* const conv_out = c.conv.output.data;
@@ -61,28 +48,6 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
     // The taps in a loop at run time, each weight loaded once for both
     // rows: unrolled, the compiler would hold every weight in a register
     // and spill the sums.
-#if defined(__AVX512F__)
-    // Both rows in one 16-lane vector, row y in lanes 0..7: a product and
-    // a sum cover both rows, halving the instructions per sum.
-    typedef float float16 __attribute__((vector_size(64)));
-    float16 both[NF];
-    TAVELIN_UNROLL(16)
-    for (int g = 0; g < NF; g++) both[g] = float16{};
-    for (int32_t tap = 0; tap < extent * extent; tap++) {
-        const float* src = corner + offsets[tap];
-        const float8 v0 = lanes::load(src), v1 = lanes::load(src + image_side);
-        const float16 v = __builtin_shufflevector(v0, v1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-        const float* w = taps + tap * maps + f0;
-        TAVELIN_UNROLL(16)
-        for (int g = 0; g < NF; g++) both[g] = both[g] + v * w[g];
-        if (dense_beside_taps && walk.next < walk_end) walk.add_term();
-    }
-    TAVELIN_UNROLL(16)
-    for (int g = 0; g < NF; g++) {
-        acc[g][0] = __builtin_shufflevector(both[g], both[g], 0, 1, 2, 3, 4, 5, 6, 7);
-        acc[g][1] = __builtin_shufflevector(both[g], both[g], 8, 9, 10, 11, 12, 13, 14, 15);
-    }
-#else
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) acc[g][0] = acc[g][1] = lanes::splat(0.0f);
     for (int32_t tap = 0; tap < extent * extent; tap++) {
@@ -97,10 +62,7 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
             acc[g][0] = acc[g][0] + v0 * wg;
             acc[g][1] = acc[g][1] + v1 * wg;
         }
-        if (dense_beside_taps && walk.next < walk_end) walk.add_term();
     }
-#endif
-    dense_walk = walk;
     float8 top[NF], bottom[NF];
     TAVELIN_UNROLL(16)
     for (int g = 0; g < NF; g++) {
@@ -136,7 +98,8 @@ void conv_row_pair(const Chain& c, const float* taps, int32_t f0, int32_t x0, in
 // The convolution 8 output columns at a time, two rows at a time, each
 // pair rectified and pooled while in registers. Once a group of 8 columns
 // is done, its 4 pooled columns are the next 384 terms of the dense walk,
-// which go beside the next group's taps; the last group's follow it.
+// taken a few after each pair of rows of the next group; the last group's
+// follow it.
 void forward_maps(const Chain& c, const float* taps, DenseWalk& dense_walk) {
     DenseWalk walk = dense_walk;  // in registers, not through the reference
     constexpr int32_t row_pairs = conv_side / 2;
@@ -148,7 +111,7 @@ void forward_maps(const Chain& c, const float* taps, DenseWalk& dense_walk) {
         for (int32_t p = 0; p < row_pairs; p++) {
             const int32_t walk_end = chunk == 0 ? 0 : (chunk - 1) * terms_per_chunk + (p + 1) * terms_per_pair;
             for (int32_t f0 = 0; f0 < maps; f0 += maps_per_block)
-                conv_row_pair<maps_per_block>(c, taps, f0, x0, 2 * p, walk, walk_end);
+                conv_row_pair<maps_per_block>(c, taps, f0, x0, 2 * p);
             walk.add_terms_to(walk_end);
         }
     }
@@ -220,7 +183,6 @@ void pool_and_relu_backward(const Chain& c) {
     }
 }
 
-#if !defined(__AVX512F__)
 // The filter gradients, cell rows B0 .. extent-1: as many rows in one walk
 // over the positions as the registers hold.
 template <int B0>
@@ -233,80 +195,6 @@ void cell_rows_from(const Chain& c) {
 }
 
 void filter_grads(const Chain& c) { cell_rows_from<0>(c); }
-#else
-// The filter gradients with 16 lanes: cells (a, b) and (a, b + 1) of the 8
-// filters share a vector, cell (a, b) in lanes 8..15 at output position
-// (i, j) and cell (a, b + 1) in lanes 0..7 one position behind, at
-// (i, j - 1). Both then multiply the same image value, (i + a, j + b), and
-// the gradients of positions (i, j - 1) and (i, j) lie side by side in
-// ConvScratch::grads_by_position: one load, one product and one sum serve
-// two cells. Each cell still takes its terms in the plain order (i outer,
-// j inner); at j = 0 only lanes 8..15 take a term, at j = 24 only lanes
-// 0..7. Row 4 of the cells has no partner and runs in 8 lanes.
-typedef float float16 __attribute__((vector_size(64)));
-typedef int32_t mask16 __attribute__((vector_size(64)));
-
-template <bool Low, bool High>
-TAVELIN_LANES_INLINE void add_cell_terms(float16 (&pairs)[2][extent], float8 (&last)[extent], const float* p,
-                                         float16 d, float8 d_last) {
-    constexpr mask16 keep = {Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0, Low ? -1 : 0,
-                             Low ? -1 : 0, Low ? -1 : 0, High ? -1 : 0, High ? -1 : 0, High ? -1 : 0, High ? -1 : 0,
-                             High ? -1 : 0, High ? -1 : 0, High ? -1 : 0, High ? -1 : 0};
-    TAVELIN_UNROLL(2)
-    for (int q = 0; q < 2; q++)
-        TAVELIN_UNROLL(5)
-        for (int a = 0; a < extent; a++) {
-            const float16 sum = pairs[q][a] + p[2 * q * image_side + a] * d;
-            if constexpr (Low && High) pairs[q][a] = sum;
-            else pairs[q][a] = keep ? sum : pairs[q][a];
-        }
-    if constexpr (High)
-        TAVELIN_UNROLL(5)
-        for (int a = 0; a < extent; a++) last[a] = last[a] + p[4 * image_side + a] * d_last;
-}
-
-void filter_grads(const Chain& c) {
-    const float* image = c.conv.input.data;
-    const float* by_position = c.conv.scratch.grads_by_position.data;
-    float16 pairs[2][extent];  // cell rows (0, 1) and (2, 3)
-    float8 last[extent];       // cell row 4
-    for (int q = 0; q < 2; q++)
-        for (int a = 0; a < extent; a++) pairs[q][a] = float16{};
-    for (int a = 0; a < extent; a++) last[a] = lanes::splat(0.0f);
-    const float8 zero = lanes::splat(0.0f);
-    for (int32_t i = 0; i < conv_side; i++) {
-        const float* column = by_position + i * conv_side * maps;  // position (i, 0)
-        const float* p = image + i;                                // image (i, 0)
-        float8 d_last = lanes::load(column);
-        add_cell_terms<false, true>(pairs, last, p,
-                                    __builtin_shufflevector(zero, d_last, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
-                                                            12, 13, 14, 15),
-                                    d_last);
-        for (int32_t j = 1; j < conv_side; j++) {
-            const float8 before = lanes::load(column + (j - 1) * maps);
-            d_last = lanes::load(column + j * maps);
-            add_cell_terms<true, true>(pairs, last, p + j * image_side,
-                                       __builtin_shufflevector(before, d_last, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
-                                                               11, 12, 13, 14, 15),
-                                       d_last);
-        }
-        const float8 before = lanes::load(column + (conv_side - 1) * maps);
-        add_cell_terms<true, false>(pairs, last, p + conv_side * image_side,
-                                    __builtin_shufflevector(before, zero, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
-                                                            13, 14, 15),
-                                    zero);
-    }
-    for (int32_t k = 0; k < maps; k++) {
-        GradientCell* cells = c.conv.filter_grads[size_t(k)].data;
-        for (int q = 0; q < 2; q++)
-            for (int a = 0; a < extent; a++) {
-                cells[a + 2 * q * extent].value = pairs[q][a][8 + k];
-                cells[a + (2 * q + 1) * extent].value = pairs[q][a][k];
-            }
-        for (int a = 0; a < extent; a++) cells[a + 4 * extent].value = lanes::lane(last[a], k);
-    }
-}
-#endif
 
 }  // namespace
 

@@ -51,10 +51,12 @@ void lay_out_filters(ConvLayer& layer);
 // Whether the chain keeps the 8 filters in the lanes of its vectors from
 // the convolution's sums through the pooling and back (ConvScratch's
 // *_by_position), which leaves the layers' maps in between unwritten
-// (LayerKernels::chain_leaves_maps): with 8 lanes and 16 registers that
-// saves turning the maps around between the passes. At the other levels
-// the convolution keeps output columns in lanes.
-#if defined(__AVX__) && !defined(__AVX512F__)
+// (LayerKernels::chain_leaves_maps) and saves turning the maps around
+// between the passes: where the registers hold a dozen positions' sums
+// (AVX2 and AVX-512). With 4-lane vectors (SSE2, the generic level) the 8
+// filters of one position take two registers, and the convolution keeps
+// output columns in lanes instead.
+#if defined(__AVX__)
 #define TAVELIN_CHAIN_BY_POSITION 1
 #else
 #define TAVELIN_CHAIN_BY_POSITION 0

@@ -29,6 +29,7 @@ typedef float float16 __attribute__((vector_size(64)));
 typedef double double8 __attribute__((vector_size(64)));
 #else
 constexpr int32_t block_rows = 6;
+typedef double double4 __attribute__((vector_size(32)));
 #endif
 // The dense walk's terms of the previous block, a few after each row of
 // taps (i): its chain of dependent additions then runs in short stretches
@@ -106,24 +107,41 @@ void conv_block(const Chain& c, const float16* twice_by_offset, int32_t x0, int3
 // The sums and the rectified sums go by position into the chain's scratch,
 // and each window's maximum, scanning (x0, y), (x0, y + 1), (x0 + 1, y),
 // (x0 + 1, y + 1), by pooled position.
-void conv_block(const Chain& c, const float* taps, int32_t x0, int32_t y0, DenseWalk& walk, int32_t walk_end) {
+// Both columns of a row go in two accumulators, filters 0, 1, 4, 5 in one
+// and 2, 3, 6, 7 in the other, column x0 in the even lanes and x0 + 1 in
+// the odd: one 8-byte broadcast of the two image values serves both, times
+// each tap's weights laid out twice that way (twice_by_offset), and one
+// in-lane shuffle of the two gives each column's 8 filters in order.
+void conv_block(const Chain& c, const float8 (*twice_by_offset)[2], int32_t x0, int32_t y0, DenseWalk& walk,
+                int32_t walk_end) {
     ConvScratch& s = c.conv.scratch;
-    float8 acc[2][block_rows];
+    float8 pairs[2][block_rows];
     TAVELIN_UNROLL(2)
-    for (int dx = 0; dx < 2; dx++)
+    for (int h = 0; h < 2; h++)
         TAVELIN_UNROLL(6)
-        for (int dy = 0; dy < block_rows; dy++) acc[dx][dy] = lanes::splat(0.0f);
+        for (int dy = 0; dy < block_rows; dy++) pairs[h][dy] = lanes::splat(0.0f);
     const float* corner = c.conv.input.data + x0 + y0 * image_side;
     for (int32_t i = 0; i < extent; i++) {
+        TAVELIN_UNROLL(1)
         for (int32_t j = 0; j < extent; j++) {
-            const float8 w = lanes::load(taps + (i * extent + j) * maps);
+            const float8 w0 = twice_by_offset[i * extent + j][0], w1 = twice_by_offset[i * extent + j][1];
             const float* p = corner + i + j * image_side;
-            TAVELIN_UNROLL(2)
-            for (int dx = 0; dx < 2; dx++)
-                TAVELIN_UNROLL(6)
-                for (int dy = 0; dy < block_rows; dy++) acc[dx][dy] = acc[dx][dy] + p[dx + dy * image_side] * w;
+            TAVELIN_UNROLL(6)
+            for (int dy = 0; dy < block_rows; dy++) {
+                double both;
+                std::memcpy(&both, p + dy * image_side, sizeof both);
+                const float8 v = reinterpret_cast<float8>(double4{both, both, both, both});
+                pairs[0][dy] = pairs[0][dy] + v * w0;
+                pairs[1][dy] = pairs[1][dy] + v * w1;
+            }
         }
         for (int k = 0; k < walk_terms_per_row && walk.next < walk_end; k++) walk.add_term();
+    }
+    float8 acc[2][block_rows];
+    TAVELIN_UNROLL(6)
+    for (int dy = 0; dy < block_rows; dy++) {
+        acc[0][dy] = __builtin_shufflevector(pairs[0][dy], pairs[1][dy], 0, 2, 8, 10, 4, 6, 12, 14);
+        acc[1][dy] = __builtin_shufflevector(pairs[0][dy], pairs[1][dy], 1, 3, 9, 11, 5, 7, 13, 15);
     }
     float* const sums = s.sums_by_position.data;
     float* const rectified = s.rectified_by_position.data;
@@ -187,7 +205,13 @@ void forward_maps(const Chain& c, const float* taps, DenseWalk& dense_walk) {
     }
     const float16* const by_offset = twice;
 #else
-    const float* const by_offset = taps;
+    float8 twice[extent * extent][2];  // see conv_block
+    for (int32_t t = 0; t < extent * extent; t++) {
+        const float8 w = lanes::load(taps + t * maps);
+        twice[t][0] = __builtin_shufflevector(w, w, 0, 0, 1, 1, 4, 4, 5, 5);
+        twice[t][1] = __builtin_shufflevector(w, w, 2, 2, 3, 3, 6, 6, 7, 7);
+    }
+    const float8(*const by_offset)[2] = twice;
 #endif
     constexpr int32_t groups = conv_side / block_rows;
     constexpr int32_t terms_per_column = dense_inputs / pool_side;

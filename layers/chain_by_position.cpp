@@ -9,6 +9,10 @@
 // layer's input gradients.
 #include "layers/chain_parts.h"
 
+#if defined(__AVX512F__)
+#include <immintrin.h>
+#endif
+
 #if TAVELIN_CHAIN_BY_POSITION
 
 // As in chain_columns.cpp: every image value is one broadcast load away.
@@ -39,8 +43,9 @@ constexpr int32_t walk_terms_per_row = ((block_rows / 2) * maps + extent - 1) / 
 #if defined(__AVX512F__)
 // The larger of m and each lane of v, by the pooling's strict test, and
 // the rectifier, on 16 lanes (see keep_greater, rectify).
+// x86's max is exactly a > b ? a : b (see lanes::greater_of).
 TAVELIN_LANES_INLINE float16 greater_of16(float16 a, float16 b) {
-    return __builtin_ia32_maxps512_mask(a, b, a, static_cast<unsigned short>(0xffff), 4 /* current rounding */);
+    return reinterpret_cast<float16>(_mm512_mask_max_ps(__m512(a), 0xffff, __m512(a), __m512(b)));
 }
 TAVELIN_LANES_INLINE float16 keep_greater16(float16 m, float16 v) { return greater_of16(v, m); }
 TAVELIN_LANES_INLINE float16 rectify16(float16 v) { return greater_of16(float16{}, v); }

@@ -25,8 +25,9 @@ namespace tavelin::TAVELIN_LEVEL::chain_parts {
 namespace {
 
 // Output positions a block: 2 columns by block_rows rows, whole pooling
-// windows, one accumulator each beside a weight vector and an image value
-// in the registers (with 16 lanes one accumulator holds both columns).
+// windows, as many rows as the registers hold accumulators for beside the
+// weights and an image value (a row's two columns take two accumulators of
+// 8 lanes, or one of 16).
 #if defined(__AVX512F__)
 constexpr int32_t block_rows = 12;
 typedef float float16 __attribute__((vector_size(64)));
@@ -106,17 +107,16 @@ void conv_block(const Chain& c, const float16* twice_by_offset, int32_t x0, int3
     }
 }
 #else
-// Output positions (x0, x0 + 1) by (y0 .. y0 + 5), each one accumulator
-// with the 8 filters in lanes: three pooling windows, one above the other.
-// Each lane's sum takes its terms in the plain order, i outer, j inner.
-// The sums and the rectified sums go by position into the chain's scratch,
-// and each window's maximum, scanning (x0, y), (x0, y + 1), (x0 + 1, y),
-// (x0 + 1, y + 1), by pooled position.
-// Both columns of a row go in two accumulators, filters 0, 1, 4, 5 in one
-// and 2, 3, 6, 7 in the other, column x0 in the even lanes and x0 + 1 in
-// the odd: one 8-byte broadcast of the two image values serves both, times
-// each tap's weights laid out twice that way (twice_by_offset), and one
-// in-lane shuffle of the two gives each column's 8 filters in order.
+// Output positions (x0, x0 + 1) by (y0 .. y0 + 5): three pooling windows,
+// one above the other. A row's two columns go in two accumulators, filters
+// 0, 1, 4, 5 in one and 2, 3, 6, 7 in the other, column x0 in the even
+// lanes and x0 + 1 in the odd: one 8-byte broadcast of the two image
+// values serves both, times each tap's weights laid out twice that way
+// (twice_by_offset), and one in-lane shuffle of the two then gives each
+// column's 8 filters in order. Each lane's sum takes its terms in the plain
+// order, i outer, j inner. The sums and the rectified sums go by position
+// into the chain's scratch, and each window's maximum, scanning (x0, y),
+// (x0, y + 1), (x0 + 1, y), (x0 + 1, y + 1), by pooled position.
 void conv_block(const Chain& c, const float8 (*twice_by_offset)[2], int32_t x0, int32_t y0, DenseWalk& walk,
                 int32_t walk_end) {
     ConvScratch& s = c.conv.scratch;

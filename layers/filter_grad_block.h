@@ -1,5 +1,5 @@
 // One block of the convolution's filter gradients, eight filters side by
-// side; the layer's backward pass and the chain (chain_lanes.cpp) both sum
+// side; the layer's backward pass and the chain (chain_columns.cpp) both sum
 // their cells with it. Compiled once per level, like the files that
 // include it.
 #pragma once

@@ -46,12 +46,8 @@ inline Chain chain_of(LayerList layers) {
             static_cast<MaxPoolLayer&>(*layers[2]), static_cast<DenseLayer&>(*layers[3])};
 }
 
-// The larger of m and each lane of v, by the pooling's strict test: m
-// stays on a tie and where v is NaN.
-TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::greater_of(v, m); }
-
-// 0 where 0 > v, else v (so -0 and NaN stay as they are).
-TAVELIN_LANES_INLINE float8 rectify(float8 v) { return lanes::greater_of(lanes::splat(0.0f), v); }
+using lanes::keep_greater;
+using lanes::rectify;
 
 // Two lanes of weights or sums, for neurons 8 and 9, in a 4-lane vector
 // whose other two lanes go unused.

@@ -179,4 +179,11 @@ TAVELIN_LANES_INLINE void transpose(float8 (&r)[8]) {
     }
 }
 
+// The larger of m and each lane of v by the pooling's strict test: m
+// keeps its value where v is not greater (ties, NaN).
+TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return greater_of(v, m); }
+
+// The rectifier: 0 where 0 > v, else v (so -0 and NaN stay as they are).
+TAVELIN_LANES_INLINE float8 rectify(float8 v) { return greater_of(splat(0.0f), v); }
+
 }  // namespace tavelin::TAVELIN_LEVEL::lanes

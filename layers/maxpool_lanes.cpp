@@ -9,9 +9,7 @@ using lanes::float8;
 
 namespace {
 
-// The larger of m and each lane of v, by the plain strict test: m keeps
-// its value where v is not greater (ties, NaN).
-TAVELIN_LANES_INLINE float8 keep_greater(float8 m, float8 v) { return lanes::select(lanes::greater(v, m), v, m); }
+using lanes::keep_greater;
 
 // The maxima of the 4 windows whose inputs are top[0..7] and bottom[0..7]
 // in lanes 0..3 (lanes 4..7 repeat them). Each window scans its values in

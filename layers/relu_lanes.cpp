@@ -11,12 +11,8 @@ void forward_relu_lanes(ReluLayer& l) {
     const int32_t n = l.input.count();
     const float* in = l.input.data;
     float* out = l.output.data;
-    const float8 zero = lanes::splat(0.0f);
     int32_t i = 0;
-    for (; i + lanes::width <= n; i += lanes::width) {
-        const float8 v = lanes::load(in + i);
-        lanes::store(out + i, lanes::select(lanes::greater(zero, v), zero, v));
-    }
+    for (; i + lanes::width <= n; i += lanes::width) lanes::store(out + i, lanes::rectify(lanes::load(in + i)));
     for (; i < n; i++) {
         const float v = in[i];
         out[i] = 0 > v ? 0.0f : v;
